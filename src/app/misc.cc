@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "app/msg.h"
+#include "image/dither.h"
+#include "image/display.h"
 #include "image/image.h"
+#include "image/vela_iface.h"
 
 char *strip_filename(const char *path)
 {
@@ -91,4 +95,90 @@ void restore_colormap(ImageRec *image)
     replace_plane(&image->green, image->saved_green, image->saved_ncolors);
     replace_plane(&image->blue, image->saved_blue, image->saved_ncolors);
     image->ncolors = image->saved_ncolors;
+}
+
+int color_to_gray(ImageRec *image)
+{
+    VelaImage *colour = image->orig_image;
+    if (colour == nullptr)
+        return 0;
+    VelaState *state = vela_get_state(colour);
+    if (image->colour_image != nullptr)
+        vela_destroy(image->colour_image);
+    image->colour_image = colour;
+    int w = vela_get_width(colour), h = vela_get_height(colour);
+    VelaImage *grey = vela_create(state, w, h, 1, VELA_BYTE);
+    VelaColorSpace *rgb = vela_colorspace_get_by_name(state, "rgblinear");
+    VelaColorSpace *y = vela_colorspace_get_by_name(state, "ylinear");
+    bool ok = grey != nullptr && rgb != nullptr && y != nullptr;
+    int bands = vela_get_nbands(colour);
+    if (ok && bands == 3) {
+        // The library's RGB spaces keep blue in band 0; a picture stored red
+        // first is swapped so that its luminance weights fall right.
+        VelaImage *src = colour;
+        if (image->rgb_order) {
+            src = vela_create_copy(colour, 0, 0, w, h, 0, 3);
+            int ps = 0, rs = 0;
+            unsigned char *data = src != nullptr ? retrieve_data(src, &ps, &rs) : nullptr;
+            if (data != nullptr) {
+                ImageRec view = *image;
+                view.width = w;
+                view.height = h;
+                swap_red_blue(&view, data, ps, rs);
+                reimport_image(src, 1);
+            }
+        }
+        ok = src != nullptr && vela_set_colorspace(src, rgb) && vela_set_colorspace(grey, y) &&
+             vela_color_convert(src, grey);
+        if (src != colour && src != nullptr)
+            vela_destroy(src);
+    } else if (ok && bands == 1) {
+        // Turn the colormap into greys and map the pixels through them.
+        int n = image->ncolors;
+        VelaImage *cmap = n > 0 ? vela_create(state, n, 1, 3, VELA_BYTE) : nullptr;
+        VelaImage *grey_row = n > 0 ? vela_create(state, n, 1, 1, VELA_BYTE) : nullptr;
+        ok = cmap != nullptr && grey_row != nullptr && image->red != nullptr &&
+             image->green != nullptr && image->blue != nullptr;
+        int ps = 0, rs = 0;
+        unsigned char *data = ok ? retrieve_data(cmap, &ps, &rs) : nullptr;
+        if (data != nullptr) {
+            for (int i = 0; i < n; i++) {
+                data[i * ps] = image->blue[i];
+                data[i * ps + 1] = image->green[i];
+                data[i * ps + 2] = image->red[i];
+            }
+            reimport_image(cmap, 1);
+        }
+        ok = data != nullptr && vela_set_colorspace(cmap, rgb) &&
+             vela_set_colorspace(grey_row, y) && vela_color_convert(cmap, grey_row);
+        unsigned char *greys = ok ? retrieve_data(grey_row, &ps, &rs) : nullptr;
+        VelaLookup *lut = nullptr;
+        if (greys != nullptr) {
+            std::vector<unsigned char> values(static_cast<size_t>(n));
+            for (int i = 0; i < n; i++)
+                values[i] = greys[i * ps];
+            reimport_image(grey_row, 0);
+            lut = vela_lookup_create(state, VELA_BYTE, VELA_BYTE, 1, n, image->offset,
+                                     values.data());
+        }
+        ok = lut != nullptr && vela_lookup(colour, grey, lut);
+        if (lut != nullptr)
+            vela_lookup_destroy(lut);
+        if (cmap != nullptr)
+            vela_destroy(cmap);
+        if (grey_row != nullptr)
+            vela_destroy(grey_row);
+    } else {
+        ok = false;
+    }
+    if (!ok) {
+        if (grey != nullptr)
+            vela_destroy(grey);
+        image->orig_image = colour;
+        image->colour_image = nullptr;
+        return 0;
+    }
+    image->orig_image = grey;
+    image->gray_converted = 1;
+    return 1;
 }

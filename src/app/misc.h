@@ -21,3 +21,6 @@ struct ImageRec;
 void save_colormap(ImageRec *image);
 // Replaces the record's current colormap by a copy of its saved one.
 void restore_colormap(ImageRec *image);
+// Sets the record's image aside as its colour image and puts a grey
+// version in its place.  Returns 1 when converted, 0 when not possible.
+int color_to_gray(ImageRec *image);

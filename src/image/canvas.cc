@@ -17,3 +17,7 @@ void set_labels(const char *name)
     if (appresources->icon_name == nullptr)
         XtVaSetValues(app_shell, XmNiconName, prog->name, nullptr);
 }
+
+void view_state_created(ViewState *)
+{
+}

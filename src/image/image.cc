@@ -8,6 +8,8 @@
 #include "app/corvat.h"
 #include "app/msg.h"
 #include "app/misc.h"
+#include "formats/rast.h"
+#include "image/state.h"
 #include "image/vela_iface.h"
 
 ImageRec *current_image = nullptr;
@@ -23,7 +25,7 @@ DisplayRec *current_display = nullptr;
 const int ntypes = 45;
 
 FormatEntry all_types[] = {
-    {0, "Kestrel-raster", "Kestrel Raster", "Kestrel_Raster", nullptr, nullptr, nullptr},
+    {0, "Kestrel-raster", "Kestrel Raster", "Kestrel_Raster", rast_load, rast_save, nullptr},
     {1, "TIFF", "TIFF", "TIFF", nullptr, nullptr, nullptr},
     {2, "GIF", "GIF", "GIF", nullptr, nullptr, nullptr},
     {3, "POSTSCRIPT", "PostScript", "PostScript", nullptr, nullptr, nullptr},
@@ -114,6 +116,7 @@ ImageRec *init_image(const char *name, const char *path, int data_length, Format
     image->hres = 72.0f;
     image->vres = 72.0f;
     image->res_unit = 2;
+    set_transform_funcs(image);
     return image;
 }
 

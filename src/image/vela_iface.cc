@@ -58,7 +58,39 @@
       (s, d, n, m))                                                                                \
     X(int, vela_scale, (VelaImage * s, VelaImage * d, const char *n, float x, float y),            \
       (s, d, n, x, y))                                                                             \
-    X(int, vela_rotate, (VelaImage * s, VelaImage * d, const char *n, float a), (s, d, n, a))
+    X(int, vela_rotate, (VelaImage * s, VelaImage * d, const char *n, float a), (s, d, n, a))      \
+    X(VelaLookup *, vela_lookup_create,                                                            \
+      (VelaState * s, int it, int ot, int nb, int n, int off, const unsigned char *v),             \
+      (s, it, ot, nb, n, off, v))                                                                  \
+    X(void, vela_lookup_destroy, (VelaLookup * l), (l))                                            \
+    X(VelaLookup *, vela_lookup_get_by_name, (VelaState * s, const char *n), (s, n))               \
+    X(int, vela_lookup, (VelaImage * s, VelaImage * d, VelaLookup * l), (s, d, l))                 \
+    X(int, vela_lookup_get_values, (VelaLookup * l, int f, int n, unsigned char *v), (l, f, n, v)) \
+    X(int, vela_lookup_set_values, (VelaLookup * l, int f, int n, const unsigned char *v),         \
+      (l, f, n, v))                                                                                \
+    X(int, vela_lookup_get_offset, (VelaLookup * l), (l))                                          \
+    X(int, vela_lookup_set_offset, (VelaLookup * l, int o), (l, o))                                \
+    X(int, vela_lookup_get_num_entries, (VelaLookup * l), (l))                                     \
+    X(int, vela_lookup_get_nbands, (VelaLookup * l), (l))                                          \
+    X(VelaLookup *, vela_lookup_convert, (VelaLookup * a, VelaLookup * b), (a, b))                 \
+    X(VelaLookup *, vela_colorcube_create,                                                         \
+      (VelaState * s, int it, int ot, int nb, int off, const int *m, const unsigned int *d),       \
+      (s, it, ot, nb, off, m, d))                                                                  \
+    X(VelaLookup *, vela_choose_colormap, (VelaImage * i, int n), (i, n))                          \
+    X(int, vela_nearest_color, (VelaImage * s, VelaImage * d, VelaLookup * l), (s, d, l))          \
+    X(VelaDitherMask *, vela_dithermask_create,                                                    \
+      (VelaState * s, int w, int h, int nb, const float *v), (s, w, h, nb, v))                     \
+    X(void, vela_dithermask_destroy, (VelaDitherMask * m), (m))                                    \
+    X(VelaDitherMask *, vela_dithermask_get_by_name, (VelaState * s, const char *n), (s, n))       \
+    X(int, vela_ordered_dither, (VelaImage * s, VelaImage * d, VelaLookup * c, VelaDitherMask * m), \
+      (s, d, c, m))                                                                                \
+    X(VelaKernel *, vela_kernel_get_by_name, (VelaState * s, const char *n), (s, n))               \
+    X(int, vela_error_diffusion, (VelaImage * s, VelaImage * d, VelaLookup * c, VelaKernel * k),   \
+      (s, d, c, k))                                                                                \
+    X(VelaColorSpace *, vela_colorspace_get_by_name, (VelaState * s, const char *n), (s, n))       \
+    X(int, vela_set_colorspace, (VelaImage * i, VelaColorSpace * c), (i, c))                       \
+    X(VelaColorSpace *, vela_get_colorspace, (VelaImage * i), (i))                                 \
+    X(int, vela_color_convert, (VelaImage * s, VelaImage * d), (s, d))
 
 namespace {
 

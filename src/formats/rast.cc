@@ -1,0 +1,420 @@
+// rast.cc - Kestrel raster load and save.
+#include "formats/rast.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "app/reader.h"
+#include "formats/limits.h"
+#include "formats/savefile.h"
+#include "image/display.h"
+#include "image/dither.h"
+#include "image/image.h"
+#include "image/vela_iface.h"
+
+namespace {
+
+int pad_table[33]; // pad width in bits, by depth 1..32
+
+struct RasHeader {
+    uint32_t magic, width, height, depth, length, type, maptype, maplength;
+};
+
+uint32_t swap32(uint32_t v)
+{
+    return (v >> 24) | ((v >> 8) & 0xff00) | ((v << 8) & 0xff0000) | (v << 24);
+}
+
+// Reverses the bytes of each 32-bit word of the buffer.
+void swaplong(uint32_t *words, size_t n)
+{
+    for (size_t i = 0; i < n; i++)
+        words[i] = swap32(words[i]);
+}
+
+// Reads and checks the header; false when it is not a raster header.
+bool get_image_header(RasHeader *h)
+{
+    uint32_t w[8];
+    if (im_fread(w, sizeof w, 1) != 1)
+        return false;
+    if (w[0] != RAS_MAGIC) {
+        swaplong(w, 8);
+        if (w[0] != RAS_MAGIC)
+            return false;
+    }
+    *h = RasHeader{w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]};
+    return true;
+}
+
+// Reads the colormap planes into the record; false on a short read.
+bool get_image_cmap(ImageRec *image, const RasHeader &h)
+{
+    int n = static_cast<int>(h.maplength / 3);
+    if (n == 0 || h.maptype == RMT_NONE) {
+        // Nothing of the map is used: skip whatever bytes it has.
+        for (uint32_t i = 0; i < h.maplength; i++)
+            if (im_fgetc() == EOF)
+                return false;
+        return true;
+    }
+    std::vector<unsigned char> map(h.maplength);
+    if (im_fread(map.data(), 1, map.size()) != map.size())
+        return false;
+    // Only 256 entries can be indexed by 8-bit pixels.
+    int keep = n < 256 ? n : 256;
+    image->red = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(keep)));
+    image->green = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(keep)));
+    image->blue = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(keep)));
+    if (image->red == nullptr || image->green == nullptr || image->blue == nullptr)
+        return false;
+    std::memcpy(image->red, map.data(), static_cast<size_t>(keep));
+    if (h.maptype == RMT_EQUAL_RGB) {
+        std::memcpy(image->green, map.data() + n, static_cast<size_t>(keep));
+        std::memcpy(image->blue, map.data() + 2 * n, static_cast<size_t>(keep));
+    } else {
+        // A raw map has no planes to speak of: its first third shows as grey.
+        std::memcpy(image->green, map.data(), static_cast<size_t>(keep));
+        std::memcpy(image->blue, map.data(), static_cast<size_t>(keep));
+    }
+    image->ncolors = keep;
+    return true;
+}
+
+// Copies one file line to one image line: 32-bit pixels lose their pad
+// byte, 24-bit pixels go one by one into wider destination pixels, other
+// lines are copied whole (as much as both hold).
+void convert_line(const unsigned char *src, size_t src_len, unsigned char *dst, int width,
+                  int depth, int pixel_stride, int row_stride)
+{
+    if (depth == 32 || (depth == 24 && pixel_stride >= 4)) {
+        int step = depth == 32 ? 4 : 3;
+        int skip = depth == 32 ? 1 : 0;
+        for (int x = 0; x < width; x++)
+            std::memcpy(dst + static_cast<ptrdiff_t>(x) * pixel_stride, src + x * step + skip, 3);
+        return;
+    }
+    size_t n = src_len < static_cast<size_t>(row_stride) ? src_len : static_cast<size_t>(row_stride);
+    std::memcpy(dst, src, n);
+}
+
+// Reads the pixels into the image memory; false on a short read.
+bool get_image(const RasHeader &h, unsigned char *data, int pixel_stride, int row_stride)
+{
+    int width = static_cast<int>(h.width), height = static_cast<int>(h.height);
+    int depth = static_cast<int>(h.depth);
+    size_t linelen = static_cast<size_t>(rast_linelen(width, depth));
+    bool direct = linelen == static_cast<size_t>(row_stride) && depth != 32 &&
+                  !(depth == 24 && pixel_stride >= 4);
+    if (h.type == RT_BYTE_ENCODED) {
+        size_t total = linelen * static_cast<size_t>(height);
+        if (direct)
+            return read_encoded(data, total);
+        std::vector<unsigned char> buf(total);
+        if (!read_encoded(buf.data(), total))
+            return false;
+        for (int y = 0; y < height; y++)
+            convert_line(buf.data() + linelen * static_cast<size_t>(y), linelen,
+                         data + static_cast<ptrdiff_t>(y) * row_stride, width, depth,
+                         pixel_stride, row_stride);
+        return true;
+    }
+    if (direct)
+        return im_fread(data, linelen, static_cast<size_t>(height)) == static_cast<size_t>(height);
+    std::vector<unsigned char> line(linelen);
+    for (int y = 0; y < height; y++) {
+        if (im_fread(line.data(), 1, linelen) != linelen)
+            return false;
+        convert_line(line.data(), linelen, data + static_cast<ptrdiff_t>(y) * row_stride, width,
+                     depth, pixel_stride, row_stride);
+    }
+    return true;
+}
+
+// Writes n bytes to the save file; false on a short write.
+bool sn_fwrite(FILE *fp, const void *bytes, size_t n)
+{
+    return n == 0 || std::fwrite(bytes, 1, n, fp) == n;
+}
+
+// Returns the bytes of one file line of the image: the colour bytes of
+// each pixel, then zero padding up to the line length.
+void file_line(const unsigned char *row, int width, int depth, int pixel_stride, size_t linelen,
+               unsigned char *out)
+{
+    std::memset(out, 0, linelen);
+    if (depth == 24 && pixel_stride > 3) {
+        for (int x = 0; x < width; x++)
+            std::memcpy(out + 3 * x, row + static_cast<ptrdiff_t>(x) * pixel_stride, 3);
+        return;
+    }
+    size_t data_bytes = depth == 1 ? (static_cast<size_t>(width) + 7) / 8
+                                   : static_cast<size_t>(width) * (depth / 8);
+    std::memcpy(out, row, data_bytes < linelen ? data_bytes : linelen);
+}
+
+void put_word(unsigned char *p, uint32_t v)
+{
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+} // namespace
+
+void init_pad()
+{
+    for (int d = 1; d <= 32; d++)
+        pad_table[d] = d <= 17 ? 16 : 32;
+    pad_table[24] = 24;
+}
+
+void set_current_pad(int depth, int bits)
+{
+    if (depth >= 1 && depth <= 32 && bits > 0)
+        pad_table[depth] = bits;
+}
+
+int pad_value(int depth)
+{
+    return depth >= 1 && depth <= 32 ? pad_table[depth] : 16;
+}
+
+int rast_linelen(int width, int depth)
+{
+    if (depth == 4)
+        depth = 8;
+    int64_t bits = static_cast<int64_t>(width) * depth;
+    int pad = pad_value(depth);
+    int64_t bytes = bits / 8;
+    if (bits % pad != 0)
+        bytes += (pad - bits % pad) / 8;
+    if (bytes & 1)
+        bytes++;
+    return static_cast<int>(bytes);
+}
+
+int64_t rast_imagelen(int width, int height, int depth)
+{
+    return static_cast<int64_t>(height) * rast_linelen(width, depth);
+}
+
+void RleEncoder::put_run()
+{
+    if (run_ == 0)
+        return;
+    if (value_ == 0x80 && run_ == 1) {
+        out_->push_back(0x80);
+        out_->push_back(0x00);
+    } else if (run_ > 2 || value_ == 0x80) {
+        out_->push_back(0x80);
+        out_->push_back(static_cast<unsigned char>(run_ - 1));
+        out_->push_back(value_);
+    } else {
+        for (size_t k = 0; k < run_; k++)
+            out_->push_back(value_);
+    }
+    run_ = 0;
+}
+
+void RleEncoder::feed(const unsigned char *bytes, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        unsigned char v = bytes[i];
+        if (run_ > 0 && (v != value_ || run_ == 256))
+            put_run();
+        value_ = v;
+        run_++;
+    }
+}
+
+void RleEncoder::finish()
+{
+    put_run();
+}
+
+void rast_encode(const unsigned char *bytes, size_t n, std::vector<unsigned char> *out)
+{
+    RleEncoder enc(out);
+    enc.feed(bytes, n);
+    enc.finish();
+}
+
+bool read_encoded(unsigned char *out, size_t n)
+{
+    size_t i = 0;
+    while (i < n) {
+        int c = im_fgetc();
+        if (c == EOF)
+            return false;
+        if (c != 0x80) {
+            out[i++] = static_cast<unsigned char>(c);
+            continue;
+        }
+        int count = im_fgetc();
+        if (count == EOF)
+            return false;
+        if (count == 0) {
+            out[i++] = 0x80;
+            continue;
+        }
+        int v = im_fgetc();
+        if (v == EOF)
+            return false;
+        // A run past the end of the image is cut there.
+        size_t len = static_cast<size_t>(count) + 1;
+        if (len > n - i)
+            len = n - i;
+        std::memset(out + i, v, len);
+        i += len;
+    }
+    return true;
+}
+
+int rast_load(ImageRec *image)
+{
+    if (openfile(image->file, image->realfile, image->compression == COMP_UNIX, image->data,
+                 image->file_size) != 0)
+        return -1;
+    init_pad();
+    RasHeader h;
+    bool ok = get_image_header(&h);
+    ok = ok && (h.depth == 1 || h.depth == 8 || h.depth == 24 || h.depth == 32) &&
+         h.type <= RT_FORMAT_RGB && h.maptype <= RMT_RAW;
+    ok = ok && h.width > 0 && h.height > 0 && h.width <= MAX_IMAGE_SIDE &&
+         h.height <= MAX_IMAGE_SIDE;
+    int width = static_cast<int>(h.width), height = static_cast<int>(h.height);
+    int depth = static_cast<int>(h.depth);
+    if (ok) {
+        // Plain pixel data must be in the file; encoded data can shrink a
+        // run to 3 bytes for 256.
+        int64_t pixels = rast_imagelen(width, height, depth);
+        int64_t needed = h.type == RT_BYTE_ENCODED ? pixels / 86 : pixels;
+        ok = input_can_hold(image, 32 + static_cast<int64_t>(h.maplength) + needed) &&
+             h.maplength <= MAX_COLORMAP_BYTES &&
+             memory_can_hold(static_cast<int64_t>(width) * height * (depth >= 24 ? 3 : 1));
+    }
+    if (ok) {
+        image->width = width;
+        image->height = height;
+        image->depth = depth == 32 ? 24 : depth;
+        if (h.maptype == RMT_NONE && depth == 8) {
+            image->red = static_cast<unsigned char *>(std::malloc(256));
+            image->green = static_cast<unsigned char *>(std::malloc(256));
+            image->blue = static_cast<unsigned char *>(std::malloc(256));
+            ok = image->red != nullptr && image->green != nullptr && image->blue != nullptr;
+            for (int i = 0; ok && i < 256; i++)
+                image->red[i] = image->green[i] = image->blue[i] = static_cast<unsigned char>(i);
+            image->ncolors = 256;
+            // The map's bytes, if any, are skipped.
+            for (uint32_t i = 0; ok && i < h.maplength; i++)
+                ok = im_fgetc() != EOF;
+        } else {
+            ok = get_image_cmap(image, h);
+        }
+    }
+    int pixel_stride = 0, row_stride = 0;
+    unsigned char *data = ok ? create_data(image, &pixel_stride, &row_stride) : nullptr;
+    ok = data != nullptr && get_image(h, data, pixel_stride, row_stride);
+    closefile();
+    if (!ok)
+        return -1;
+    image->bytes_per_line = row_stride;
+    if (depth >= 24 && h.type != RT_FORMAT_RGB)
+        image->rgb_order = 0;
+    vela_import(image->orig_image, 1);
+    return 0;
+}
+
+int rast_save(ImageRec *image)
+{
+    VelaImage *img = image->orig_image;
+    if (img == nullptr)
+        return -1;
+    SafeFile out(image->file);
+    if (!out.ok())
+        return -1;
+    int width = vela_get_width(img), height = vela_get_height(img);
+    int depth = retrieve_depth(vela_get_nbands(img), vela_get_datatype(img));
+    int pixel_stride = 0, row_stride = 0;
+    unsigned char *data = retrieve_data(img, &pixel_stride, &row_stride);
+    if (data == nullptr)
+        return -1;
+    VelaMemoryStorage storage;
+    // A 1-bit child starting inside a byte is written from a plain copy.
+    VelaImage *copy = nullptr;
+    if (depth == 1 && vela_get_memory_storage(img, &storage) && storage.bit_offset != 0) {
+        reimport_image(img, 0);
+        copy = vela_create_copy(img, 0, 0, width, height, 0, 1);
+        img = copy;
+        data = img != nullptr ? retrieve_data(img, &pixel_stride, &row_stride) : nullptr;
+        if (data == nullptr) {
+            if (copy != nullptr)
+                vela_destroy(copy);
+            return -1;
+        }
+    }
+    if (image->rgb_order && depth > 8) {
+        image->width = width;
+        image->height = height;
+        swap_red_blue(image, data, pixel_stride, row_stride);
+    }
+    init_pad();
+    size_t linelen = static_cast<size_t>(rast_linelen(width, depth));
+    bool encoded = image->compression == COMP_ENCODED;
+    bool with_map = depth == 8 && image->ncolors > 0 && image->red != nullptr &&
+                    image->green != nullptr && image->blue != nullptr;
+    int ncolors = with_map ? (image->ncolors < 256 ? image->ncolors : 256) : 0;
+
+    std::vector<unsigned char> line(linelen), stream;
+    bool ok = true;
+    if (encoded) {
+        stream.reserve(linelen * static_cast<size_t>(height) * 3 / 2 + 16);
+        RleEncoder enc(&stream);
+        for (int y = 0; y < height; y++) {
+            file_line(data + static_cast<ptrdiff_t>(y) * row_stride, width, depth, pixel_stride,
+                      linelen, line.data());
+            enc.feed(line.data(), linelen);
+        }
+        enc.finish();
+    }
+    unsigned char header[32];
+    uint32_t words[8] = {RAS_MAGIC,
+                         static_cast<uint32_t>(width),
+                         static_cast<uint32_t>(height),
+                         static_cast<uint32_t>(depth),
+                         static_cast<uint32_t>(encoded ? stream.size() : linelen * height),
+                         static_cast<uint32_t>(encoded ? RT_BYTE_ENCODED : RT_STANDARD),
+                         static_cast<uint32_t>(with_map ? RMT_EQUAL_RGB : RMT_NONE),
+                         static_cast<uint32_t>(3 * ncolors)};
+    for (int i = 0; i < 8; i++)
+        put_word(header + 4 * i, words[i]);
+    FILE *fp = out.fp();
+    ok = sn_fwrite(fp, header, sizeof header);
+    if (ok && with_map)
+        ok = sn_fwrite(fp, image->red, static_cast<size_t>(ncolors)) &&
+             sn_fwrite(fp, image->green, static_cast<size_t>(ncolors)) &&
+             sn_fwrite(fp, image->blue, static_cast<size_t>(ncolors));
+    if (ok && encoded) {
+        ok = sn_fwrite(fp, stream.data(), stream.size());
+    } else if (ok && linelen == static_cast<size_t>(row_stride) && !(depth == 24 && pixel_stride > 3)) {
+        ok = sn_fwrite(fp, data, linelen * static_cast<size_t>(height));
+    } else {
+        for (int y = 0; ok && y < height; y++) {
+            file_line(data + static_cast<ptrdiff_t>(y) * row_stride, width, depth, pixel_stride,
+                      linelen, line.data());
+            ok = sn_fwrite(fp, line.data(), linelen);
+        }
+    }
+    reimport_image(img, 0);
+    if (copy != nullptr)
+        vela_destroy(copy);
+    if (!ok || !out.commit())
+        return -1;
+    return 0;
+}

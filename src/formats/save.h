@@ -1,0 +1,10 @@
+// save.h - writing the current document to a file, and the batch saver.
+#pragma once
+
+struct AppResources;
+
+// 1 when the batch output may be written, 0 after a message.
+int BatchCheckSaveFile(AppResources *r);
+// Converts the current image for the output format and writes it; 1 when
+// written, 0 on failure.
+int BatchSaveFile(AppResources *r);
