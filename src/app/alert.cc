@@ -168,14 +168,14 @@ void ShowDialog(Widget dialog, int showing)
 {
     Widget shell = XtParent(dialog);
     if (!showing) {
-        XtVaSetValues(shell, XmNmappedWhenManaged, False, nullptr);
+        // Managing the dialog realises its shell; it is placed beside the
+        // main window before it first appears.
         XtVaSetValues(dialog, XmNmappedWhenManaged, False, nullptr);
         XtManageChild(dialog);
-        XtManageChild(shell);
         PositionPopup(shell);
-        XtVaSetValues(shell, XmNmappedWhenManaged, True, nullptr);
         XtVaSetValues(dialog, XmNmappedWhenManaged, True, nullptr);
     }
+    XtManageChild(dialog);
     XtPopup(shell, XtGrabNone);
 }
 

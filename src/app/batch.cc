@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/corvat.h"
+#include "app/msg.h"
 #include "formats/open.h"
 #include "formats/save.h"
 #include "image/vela_iface.h"
@@ -51,8 +52,8 @@ void run_batch(char *)
         XtRealizeWidget(app_shell);
     }
     if (appresources->snapshot) {
-        std::fprintf(stderr, "%s: Snapshot capture is not available in this version.\n",
-                     prog->name);
+        std::fprintf(stderr, catmsg(2, 16, "%s: %s is not available in this version.\n"),
+                     prog->name, "Snapshot capture");
         batch_failed();
     }
     int size = BatchCheckLoadFile(appresources);

@@ -121,5 +121,9 @@ void process_one_event();
 // The X error handler installed at start-up.
 int corvat_x_error_handler(Display *dpy, XErrorEvent *ev);
 
+// The first steps of start-up: the program record, the toolkit (with a
+// display when one opens), the resource record and the catalog.  Returns
+// true when a display was opened.  Tests start the program's code with it.
+bool corvat_init_toolkit(int *argc, char **argv);
 // The whole start-up sequence; runs the event loop and never returns.
 [[noreturn]] void corvat_main(int argc, char **argv);

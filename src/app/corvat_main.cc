@@ -17,6 +17,9 @@
 #include "app/batch.h"
 #include "app/misc.h"
 #include "app/msg.h"
+#include "app/ui_corvat.h"
+#include "dialogs/props.h"
+#include "formats/open.h"
 #include "image/canvas.h"
 #include "image/image.h"
 
@@ -157,7 +160,8 @@ void read_resources_without_display(int *argc, char **argv, AppResources *r)
 // Until the rest of the viewer lands, requests for it are refused plainly.
 [[noreturn]] void not_available(const char *what)
 {
-    std::fprintf(stderr, "%s: %s is not available in this version.\n", prog->name, what);
+    std::fprintf(stderr, catmsg(2, 16, "%s: %s is not available in this version.\n"), prog->name,
+                 what);
     std::exit(1);
 }
 
@@ -203,7 +207,7 @@ void process_one_event()
     XtDispatchEvent(&event);
 }
 
-void corvat_main(int argc, char **argv)
+bool corvat_init_toolkit(int *argc, char **argv)
 {
     prog = pre_init_prog();
     XtSetLanguageProc(nullptr, nullptr, nullptr);
@@ -215,7 +219,7 @@ void corvat_main(int argc, char **argv)
     app_context = XtCreateApplicationContext();
     XtAppSetFallbackResources(app_context, const_cast<String *>(fallbacks));
     Display *dpy = XtOpenDisplay(app_context, nullptr, nullptr, "Orvimage",
-                                 const_cast<XrmOptionDescRec *>(options), n_options, &argc, argv);
+                                 const_cast<XrmOptionDescRec *>(options), n_options, argc, argv);
     appresources = static_cast<AppResources *>(std::calloc(1, sizeof(AppResources)));
     if (appresources == nullptr)
         OutOfMemory();
@@ -227,13 +231,18 @@ void corvat_main(int argc, char **argv)
         XtGetApplicationResources(app_shell, appresources, app_resources, n_app_resources,
                                   nullptr, 0);
     } else {
-        read_resources_without_display(&argc, argv, appresources);
+        read_resources_without_display(argc, argv, appresources);
     }
     prog->dt_db_loaded = 1;
     complete_init_prog(prog);
+    return dpy != nullptr;
+}
 
+void corvat_main(int argc, char **argv)
+{
+    bool have_display = corvat_init_toolkit(&argc, argv);
     parse_args(prog, appresources, argc, argv);
-    if (dpy == nullptr && !appresources->batch) {
+    if (!have_display && !appresources->batch) {
         std::fprintf(stderr, "Error: Can't open display: %s\n", XDisplayName(nullptr));
         std::exit(1);
     }
@@ -242,6 +251,11 @@ void corvat_main(int argc, char **argv)
     if (appresources->batch)
         run_batch(path);
 
+    base = static_cast<BaseRec *>(std::calloc(1, sizeof(BaseRec)));
+    if (base == nullptr)
+        OutOfMemory();
+    base = BaseObjectsInitialize(base, app_shell);
+    read_props(1);
     set_labels(catmsg(1, 104, "(None)"));
     std::atexit(ShutdownCorvat);
     XtVaSetValues(app_shell, XmNmappedWhenManaged, False, nullptr);
@@ -254,7 +268,9 @@ void corvat_main(int argc, char **argv)
         std::exit(1);
     } else if (path != nullptr) {
         prog->main_window_mapped = 1;
-        not_available("Opening files");
+        int index = appresources->in_format == FMT_AUTO ? -1 : appresources->in_format;
+        if (OpenAtStart(path, index) < 0 && !prog->ps_canvas_created)
+            current_display = image_display;
     } else {
         current_display = image_display;
     }

@@ -7,7 +7,9 @@
 #include <cstdio>
 
 #include "app/corvat.h"
+#include "app/menus.h"
 #include "app/msg.h"
+#include "app/ui_corvat.h"
 #include "image/display.h"
 #include "image/image.h"
 #include "image/vela_iface.h"
@@ -109,3 +111,18 @@ int BatchSaveFile(AppResources *r)
     current_image = nullptr;
     return ok ? 1 : 0;
 }
+
+// The Save As dialog does not exist yet, so there is nothing to retitle.
+void retitle_save_as_for_selection(int) {}
+
+void SaveCallback(Widget, XtPointer, XtPointer)
+{
+    not_available_alert("Saving");
+}
+
+void SaveAsCallback(Widget, XtPointer, XtPointer)
+{
+    not_available_alert("Saving");
+}
+
+void saveas_document_changed(int) {}

@@ -14,6 +14,7 @@
 #include "app/corvat.h"
 #include "app/misc.h"
 #include "app/msg.h"
+#include "image/canvas.h"
 #include "image/dither.h"
 #include "image/state.h"
 #include "image/vela_iface.h"
@@ -27,6 +28,7 @@ VelaLookup *cube16 = nullptr;       // 16-colour cube for 4-bit displays
 VelaLookup *cube2 = nullptr;        // 2-level cube for 1-bit output
 VelaKernel *fs_kernel = nullptr;
 VelaLookup *lut_1to24 = nullptr;    // 1-bit: 0 white, 1 black
+VelaLookup *lut_1to8 = nullptr;     // 1-bit on an 8-bit screen: the screen's white and black
 // Per-image lookups; each new one replaces (and destroys) the previous.
 VelaLookup *lut_8to24 = nullptr;
 VelaLookup *lut_8to4 = nullptr;
@@ -104,6 +106,17 @@ VelaImage *whole_copy(VelaImage *src)
 {
     return vela_create_copy(src, 0, 0, vela_get_width(src), vela_get_height(src), 0,
                             vela_get_nbands(src));
+}
+
+// Returns the view image itself for the screen (a child sharing its
+// memory: the display image is only read, and a large picture is not held
+// twice), or a copy for a file, whose saver may change it.
+VelaImage *shared_or_copy(VelaImage *src)
+{
+    if (current_image != nullptr && current_image->output_conversion)
+        return whole_copy(src);
+    return vela_create_child(src, 0, 0, vela_get_width(src), vela_get_height(src), 0,
+                             vela_get_nbands(src));
 }
 
 // Runs op(src, dst) into a new image of the given bands and type; returns
@@ -216,7 +229,13 @@ void undo_screen_placement(ImageRec *image)
     if (image->colormap_reduced) {
         restore_colormap(image);
         image->colormap_reduced = 0;
-    } else if (image->offset != 0) {
+    } else if (image->offset != 0 && image->view_image != nullptr) {
+        // The view may share the shown picture's memory: shift a copy.
+        VelaImage *copy = whole_copy(image->view_image);
+        if (copy != nullptr) {
+            vela_destroy(image->view_image);
+            image->view_image = copy;
+        }
         add_to_pixels(image->view_image, static_cast<float>(-image->offset));
     }
 }
@@ -285,12 +304,19 @@ int retrieve_depth(int bands, int datatype)
 
 VelaImage *image_1to1(VelaImage *src)
 {
-    return whole_copy(src);
+    return shared_or_copy(src);
 }
 
 VelaImage *image_1to8(VelaImage *src)
 {
-    return into_new(src, 1, VELA_BYTE, [&](VelaImage *dst) { return vela_cast(src, dst); });
+    VelaImage *bytes = into_new(src, 1, VELA_BYTE, [&](VelaImage *dst) { return vela_cast(src, dst); });
+    bool on_screen = current_image == nullptr || !current_image->output_conversion;
+    if (bytes == nullptr || lut_1to8 == nullptr || !on_screen)
+        return bytes;
+    VelaImage *shown = into_new(bytes, 1, VELA_BYTE,
+                                [&](VelaImage *dst) { return vela_lookup(bytes, dst, lut_1to8); });
+    vela_destroy(bytes);
+    return shown;
 }
 
 VelaImage *image_1to24(VelaImage *src)
@@ -334,12 +360,12 @@ VelaImage *image_8to8(VelaImage *src)
     if (current_image != nullptr && current_image->colormap_reduced && lut_216 != nullptr)
         return into_new(src, 1, VELA_BYTE,
                         [&](VelaImage *dst) { return vela_lookup(src, dst, lut_216); });
-    return whole_copy(src);
+    return shared_or_copy(src);
 }
 
 VelaImage *image_copy8to8(VelaImage *src)
 {
-    return whole_copy(src);
+    return shared_or_copy(src);
 }
 
 VelaImage *image_24to8(VelaImage *src)
@@ -365,7 +391,7 @@ VelaImage *image_8to24(VelaImage *src)
 
 VelaImage *image_24to24(VelaImage *src)
 {
-    return whole_copy(src);
+    return shared_or_copy(src);
 }
 
 // --- choosing a display function ------------------------------------------------------
@@ -435,6 +461,23 @@ int assign_display_func(ImageRec *image, int depth)
             image->offset = 0;
             image_display->white[0] = 0;
             image_display->black_pixel = 1;
+            // Pixel 0 is white and 1 black only on some servers: on the
+            // screen the bits are mapped to the canvas colormap's own white
+            // and black.
+            if (!image->output_conversion && image_display->xdisplay != nullptr &&
+                image_display->cmap != 0 && display_depth() == 8) {
+                XColor white = {0, 65535, 65535, 65535, DoRed | DoGreen | DoBlue, 0};
+                XColor black = {0, 0, 0, 0, DoRed | DoGreen | DoBlue, 0};
+                if (XAllocColor(image_display->xdisplay, image_display->cmap, &white) &&
+                    XAllocColor(image_display->xdisplay, image_display->cmap, &black)) {
+                    const unsigned char values[2] = {static_cast<unsigned char>(white.pixel),
+                                                     static_cast<unsigned char>(black.pixel)};
+                    replace_lookup(&lut_1to8, vela_lookup_create(lib_state(), VELA_BYTE, VELA_BYTE,
+                                                                 1, 2, 0, values));
+                    image_display->white[0] = static_cast<float>(white.pixel);
+                    image_display->black_pixel = static_cast<int>(black.pixel);
+                }
+            }
             image->display_func = image_1to8;
         } else if (bands == 1 && !image->output_conversion) {
             assign_8bit_on_8(image);
@@ -495,6 +538,13 @@ int assign_display_func(ImageRec *image, int depth)
             std::fprintf(stderr, catmsg(1, 73, "%s: %d depth is not supported.\n"), prog->name,
                          image_display != nullptr ? image_display->depth : depth);
         return -1;
+    }
+    // A picture without a colormap of its own is shown in the canvas's,
+    // whatever the previous picture installed.
+    if (!image->output_conversion && image->cmap == 0 && image_display != nullptr &&
+        image_display->xdisplay != nullptr && image_display->win != 0 && image_display->cmap != 0 &&
+        depth != 24) {
+        XSetWindowColormap(image_display->xdisplay, image_display->win, image_display->cmap);
     }
     return image->display_func != nullptr ? 0 : -1;
 }
@@ -658,4 +708,51 @@ void image_geo_op(ImageRec *image)
     }
     image->width = w;
     image->height = h;
+}
+
+void display_new_image()
+{
+    ImageRec *image = current_image;
+    if (image == nullptr)
+        return;
+    if (current_display == ps_display) {
+        check_canvas(image->width, image->height, current_display);
+        ShowScrollbars();
+        CanvasRepaintCallback(nullptr, nullptr, nullptr);
+        return;
+    }
+    if (image->orig_image == nullptr)
+        return;
+    float identity[6];
+    identity_xform(identity);
+    const float *m = current_state != nullptr ? current_state->matrix : identity;
+    VelaImage *view;
+    int w = vela_get_width(image->orig_image), h = vela_get_height(image->orig_image);
+    bool plain = m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1;
+    if (image->view_image != nullptr) {
+        vela_destroy(image->view_image);
+        image->view_image = nullptr;
+    }
+    if (plain) {
+        // The untransformed view shares the picture's memory.
+        view = vela_create_child(image->orig_image, 0, 0, w, h, 0,
+                                 vela_get_nbands(image->orig_image));
+    } else {
+        view = transform_image(image->orig_image, m, &w, &h);
+    }
+    if (view == nullptr) {
+        if (prog->verbose)
+            std::fprintf(stderr, catmsg(1, 74, "%s: vela_create() failed.\n"), prog->name);
+        return;
+    }
+    image->view_image = view;
+    image->width = vela_get_width(view);
+    image->height = vela_get_height(view);
+    ShowScrollbars();
+    resize_canvas();
+    check_canvas(image->width, image->height, current_display);
+    if (image->display_image != nullptr)
+        vela_destroy(image->display_image);
+    image->display_image = image->display_func != nullptr ? image->display_func(view) : nullptr;
+    CanvasRepaintCallback(nullptr, nullptr, nullptr);
 }

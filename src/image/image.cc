@@ -8,6 +8,7 @@
 #include "app/corvat.h"
 #include "app/msg.h"
 #include "app/misc.h"
+#include "formats/gif.h"
 #include "formats/rast.h"
 #include "image/state.h"
 #include "image/vela_iface.h"
@@ -27,7 +28,7 @@ const int ntypes = 45;
 FormatEntry all_types[] = {
     {0, "Kestrel-raster", "Kestrel Raster", "Kestrel_Raster", rast_load, rast_save, nullptr},
     {1, "TIFF", "TIFF", "TIFF", nullptr, nullptr, nullptr},
-    {2, "GIF", "GIF", "GIF", nullptr, nullptr, nullptr},
+    {2, "GIF", "GIF", "GIF", gif_load, gif_save, nullptr},
     {3, "POSTSCRIPT", "PostScript", "PostScript", nullptr, nullptr, nullptr},
     {4, "epsf-file", "EPSF", "EPS", nullptr, nullptr, nullptr},
     {5, "pict-file", "PICT", nullptr, nullptr, nullptr, NETPBM("picttoppm")},

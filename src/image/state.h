@@ -2,6 +2,8 @@
 // pan and selection, scroll position and the view matrices.
 #pragma once
 
+#include <X11/Intrinsic.h>
+
 #include <cstdint>
 
 #include "platform/vela/vela.h"
@@ -72,3 +74,19 @@ void image_turnover_func(VelaImage *);
 void image_revert_func(VelaImage *);
 // Installs the transform functions of the record's format.
 void set_transform_funcs(ImageRec *image);
+
+// The palette's and the Edit menu's callbacks.
+void ZoomCallback(Widget w, XtPointer client, XtPointer call);
+void RotateCallback(Widget w, XtPointer client, XtPointer call);
+void HflipCallback(Widget w, XtPointer client, XtPointer call);
+void VflipCallback(Widget w, XtPointer client, XtPointer call);
+void RevertCallback(Widget w, XtPointer client, XtPointer call);
+void PanCallback(Widget w, XtPointer client, XtPointer call);
+void SelectCallback(Widget w, XtPointer client, XtPointer call);
+void ZoomValueCallback(Widget w, XtPointer client, XtPointer call);
+void RotateValueCallback(Widget w, XtPointer client, XtPointer call);
+void ZoomScaleCallback(Widget w, XtPointer client, XtPointer call);
+void RotateScaleCallback(Widget w, XtPointer client, XtPointer call);
+// Ends select mode (erasing a shown box) and pan mode.
+void reset_select();
+void reset_pan();

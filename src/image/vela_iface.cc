@@ -90,7 +90,9 @@
     X(VelaColorSpace *, vela_colorspace_get_by_name, (VelaState * s, const char *n), (s, n))       \
     X(int, vela_set_colorspace, (VelaImage * i, VelaColorSpace * c), (i, c))                       \
     X(VelaColorSpace *, vela_get_colorspace, (VelaImage * i), (i))                                 \
-    X(int, vela_color_convert, (VelaImage * s, VelaImage * d), (s, d))
+    X(int, vela_color_convert, (VelaImage * s, VelaImage * d), (s, d))                            \
+    X(VelaImage *, vela_create_from_window, (VelaState * s, struct _XDisplay * d, unsigned long w), \
+      (s, d, w))
 
 namespace {
 

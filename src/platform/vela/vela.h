@@ -91,7 +91,9 @@ void vela_get_origin(VelaImage *img, float *x, float *y);
 /* Fills every pixel inside the image's region of interest with value[band]. */
 int vela_set_value(VelaImage *img, const float *value);
 /* Copies src into dst (same band count and type); the overlap of the two
- * sizes is copied, clipped by dst's region of interest. */
+ * sizes is copied, clipped by dst's region of interest.  src's origin lands
+ * on dst's (the offset rounded as vela_affine rounds an identity), so with
+ * src's origin at (-x, -y) its pixel (0, 0) lands on dst's (x, y). */
 int vela_copy(VelaImage *src, VelaImage *dst);
 
 /* --- raw access ------------------------------------------------------------ */
@@ -122,7 +124,8 @@ void vela_roi_destroy(VelaRoi *roi);
  * 1 for every non-zero value. */
 int vela_cast(VelaImage *src, VelaImage *dst);
 /* dst = src op value[band], rounded and clamped to the type's range; src and
- * dst may be the same image. */
+ * dst may be the same image.  As for vela_copy, the origins align the two
+ * images and dst's region of interest limits the writes. */
 int vela_add_const(VelaImage *src, const float *value, VelaImage *dst);
 int vela_subtract_const(VelaImage *src, const float *value, VelaImage *dst);
 int vela_multiply_const(VelaImage *src, const float *value, VelaImage *dst);
@@ -142,6 +145,92 @@ int vela_scale(VelaImage *src, VelaImage *dst, const char *interpolation,
                float xscale, float yscale);
 /* vela_affine with a turn by angle radians, counter-clockwise on the screen. */
 int vela_rotate(VelaImage *src, VelaImage *dst, const char *interpolation, float angle);
+
+/* --- colour ---------------------------------------------------------------------
+ *
+ * A lookup maps index values of in_type (VELA_BIT or VELA_BYTE) to colours of
+ * nbands bands of out_type.  Its entries cover the index values offset ..
+ * offset + entries - 1; values are stored entry by entry, band by band.  A
+ * colour cube is a lookup whose entries form a regular grid: index = offset +
+ * sum over bands of level[b] * multiplier[b], level[b] in 0 .. dims[b] - 1
+ * spread evenly over the value range; a negative multiplier counts that
+ * band's levels downwards (the highest level gets the lowest index).
+ */
+typedef struct VelaLookup VelaLookup;
+typedef struct VelaDitherMask VelaDitherMask;
+typedef struct VelaKernel VelaKernel;
+typedef struct VelaColorSpace VelaColorSpace;
+
+/* Returns a new lookup (values NULL: all zero); the caller destroys it. */
+VelaLookup *vela_lookup_create(VelaState *state, int in_type, int out_type, int nbands,
+                               int entries, int offset, const unsigned char *values);
+void vela_lookup_destroy(VelaLookup *lut);
+/* Returns a standard lookup owned by the state: "cc496" is the 216-entry
+ * colour cube with 4 blue, 9 green and 6 red levels (multipliers 1, 4, 36)
+ * at offset 40.  NULL for an unknown name. */
+VelaLookup *vela_lookup_get_by_name(VelaState *state, const char *name);
+/* dst = the lookup's colour of each src index: src has 1 band of the
+ * lookup's in_type, dst the lookup's bands and out_type. */
+int vela_lookup(VelaImage *src, VelaImage *dst, VelaLookup *lut);
+/* Copies count entries starting at index value first (offset-based). */
+int vela_lookup_get_values(VelaLookup *lut, int first, int count, unsigned char *values);
+int vela_lookup_set_values(VelaLookup *lut, int first, int count, const unsigned char *values);
+int vela_lookup_get_offset(VelaLookup *lut);
+int vela_lookup_set_offset(VelaLookup *lut, int offset);
+int vela_lookup_get_num_entries(VelaLookup *lut);
+int vela_lookup_get_nbands(VelaLookup *lut);
+/* Returns a new 1-band lookup from a's index values to the index value of
+ * b's entry nearest to each of a's colours (same band count). */
+VelaLookup *vela_lookup_convert(VelaLookup *a, VelaLookup *b);
+/* Returns a new colour cube; multipliers and dims have nbands elements. */
+VelaLookup *vela_colorcube_create(VelaState *state, int in_type, int out_type, int nbands,
+                                  int offset, const int *multipliers, const unsigned int *dims);
+
+/* Returns a new lookup of at most ncolors 3-band colours (offset 0) chosen
+ * to represent the 3-band byte image well. */
+VelaLookup *vela_choose_colormap(VelaImage *img, int ncolors);
+/* dst (1 band, byte) = index value of the lookup entry nearest to each
+ * src colour (3 bands, byte). */
+int vela_nearest_color(VelaImage *src, VelaImage *dst, VelaLookup *lut);
+
+/* Ordered dither masks: width x height thresholds in 0 .. 1 per band. */
+VelaDitherMask *vela_dithermask_create(VelaState *state, int width, int height, int nbands,
+                                       const float *values);
+void vela_dithermask_destroy(VelaDitherMask *mask);
+/* Returns a standard mask owned by the state: "dm443" is a 4 x 4 mask with
+ * 3 bands. */
+VelaDitherMask *vela_dithermask_get_by_name(VelaState *state, const char *name);
+/* dst (1 band, the cube's in_type) = cube index of each src pixel (the
+ * cube's bands, its out_type), dithered with the mask. */
+int vela_ordered_dither(VelaImage *src, VelaImage *dst, VelaLookup *cube, VelaDitherMask *mask);
+
+/* Error-diffusion kernels; "floyd-steinberg" is owned by the state. */
+VelaKernel *vela_kernel_get_by_name(VelaState *state, const char *name);
+/* As vela_ordered_dither, spreading each pixel's error with the kernel. */
+int vela_error_diffusion(VelaImage *src, VelaImage *dst, VelaLookup *cube, VelaKernel *kernel);
+
+/* Colour spaces "rgblinear", "ylinear", "rgb709", "ycc601", "photoycc",
+ * owned by the state.  An image's colour space says how vela_color_convert
+ * reads or writes it.  The RGB spaces keep the display's band order: band 0
+ * blue, 1 green, 2 red; the YCC spaces hold Y, Cb (or C1), Cr (or C2) in
+ * bands 0, 1, 2; "ylinear" has one band. */
+VelaColorSpace *vela_colorspace_get_by_name(VelaState *state, const char *name);
+int vela_set_colorspace(VelaImage *img, VelaColorSpace *space);
+VelaColorSpace *vela_get_colorspace(VelaImage *img);
+/* Converts src from its colour space into dst's. */
+int vela_color_convert(VelaImage *src, VelaImage *dst);
+
+/* --- window images ----------------------------------------------------------------
+ *
+ * An image bound to an X window, as large as the window and in its terms:
+ * 3 bands (blue, green, red) for TrueColor and DirectColor visuals, pixel
+ * values (1 band) for the others, bits for 1-bit windows.  vela_copy and
+ * vela_set_value into it paint the areas they write; destroying it frees its
+ * X resources.  The window must not change size while the image lives.
+ */
+struct _XDisplay;
+VelaImage *vela_create_from_window(VelaState *state, struct _XDisplay *display,
+                                   unsigned long window);
 
 #ifdef __cplusplus
 }
