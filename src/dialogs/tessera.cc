@@ -130,15 +130,7 @@ bool replace_file(const std::string &target, XrmDatabase db, mode_t mode, const 
     if (fd < 0)
         return false;
     tmp = name.data();
-    bool ok = fchmod(fd, mode) == 0;
-    if (ok && old != nullptr && (old->st_uid != geteuid() || old->st_gid != getegid())) {
-        // Keep the file's owner when we may (root editing a user's file); when
-        // we may not, the new file stays ours, which is what writing it means.
-        int kept = fchown(fd, old->st_uid, old->st_gid);
-        static_cast<void>(kept);
-    }
-    if (close(fd) != 0)
-        ok = false;
+    bool ok = close(fd) == 0;
     if (ok) {
         // XrmPutFileDatabase reports nothing, so the result is read back and
         // compared, and made durable before it replaces the old file.
@@ -147,8 +139,16 @@ bool replace_file(const std::string &target, XrmDatabase db, mode_t mode, const 
         ok = file_holds(tmp, db);
     }
     if (ok) {
+        // The old file's mode only now: it may lack the owner's write bit.
         int rfd = open(tmp.c_str(), O_RDONLY | O_CLOEXEC);
-        ok = rfd >= 0 && fsync(rfd) == 0;
+        ok = rfd >= 0 && fsync(rfd) == 0 && fchmod(rfd, mode) == 0;
+        if (ok && old != nullptr && (old->st_uid != geteuid() || old->st_gid != getegid())) {
+            // Keep the file's owner when we may (root editing a user's file);
+            // when we may not, the new file stays ours, which is what writing
+            // it means.
+            int kept = fchown(rfd, old->st_uid, old->st_gid);
+            static_cast<void>(kept);
+        }
         if (rfd >= 0 && close(rfd) != 0)
             ok = false;
     }
