@@ -59,7 +59,15 @@ void AnswerTimer(XtPointer client, XtIntervalId *)
     p->seen->message = compound_text(message);
     p->seen->seen = true;
     XmStringFree(message);
-    Widget button = XtNameToWidget(dialog, p->button.c_str());
+    // The message box keeps its own hidden buttons (one of them "Cancel"):
+    // only a managed button of the wanted name is the alert's.
+    Widget button = nullptr;
+    WidgetList children = nullptr;
+    Cardinal n = 0;
+    XtVaGetValues(dialog, XmNchildren, &children, XmNnumChildren, &n, nullptr);
+    for (Cardinal i = 0; i < n && button == nullptr; i++)
+        if (XtIsManaged(children[i]) && p->button == XtName(children[i]))
+            button = children[i];
     if (button != nullptr)
         XtCallCallbacks(button, XmNactivateCallback, nullptr);
     delete p;

@@ -230,17 +230,19 @@ TEST_F(Tessera, SavingThroughALinkReplacesTheFileItNames)
 }
 
 // Root may write any file, so the refusal is checked in a child that runs
-// as "nobody"; a file that nobody owns is the control that saving works there.
+// as "nobody".  The folder is nobody's, so only the refusal keeps the file
+// from being replaced; a file that nobody owns is the control that saving
+// works there.
 TEST_F(Tessera, ReadOnlySettingsFileIsNotWritten)
 {
     const uid_t nobody = 65534;
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-    std::string locked = dir.file("locked"), open_dir = dir.file("open");
-    std::string owned = open_dir + "/owned";
+    std::string open_dir = dir.file("open");
+    std::string locked = open_dir + "/locked", owned = open_dir + "/owned";
     const std::string original = "tessera.corvat.Colors: 16\n";
+    ASSERT_EQ(mkdir(open_dir.c_str(), 0755), 0);
     write_text(locked, original);
     ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
-    ASSERT_EQ(mkdir(open_dir.c_str(), 0755), 0);
     write_text(owned, original);
     if (geteuid() == 0) {
         ASSERT_EQ(chown(open_dir.c_str(), nobody, nobody), 0);
@@ -275,6 +277,20 @@ TEST_F(Tessera, ReadOnlySettingsFileIsNotWritten)
 
     EXPECT_EQ(save_as_nobody(owned), 0);
     EXPECT_EQ(read_text(owned), "tessera.corvat.Colors:\t256\n");
+
+    // Writable through its group only: the new file gets the same mode, so
+    // it must be written before the mode is set.
+    if (geteuid() == 0) {
+        std::string shared = open_dir + "/shared";
+        write_text(shared, original);
+        ASSERT_EQ(chown(shared.c_str(), 0, nobody), 0);
+        ASSERT_EQ(chmod(shared.c_str(), 0464), 0);
+        EXPECT_EQ(save_as_nobody(shared), 0);
+        EXPECT_EQ(read_text(shared), "tessera.corvat.Colors:\t256\n");
+        struct stat st;
+        ASSERT_EQ(stat(shared.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0464u);
+    }
 }
 
 TEST_F(Tessera, SavingWhereNoFileCanBeMadeFails)
