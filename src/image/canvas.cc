@@ -348,34 +348,16 @@ void resize_canvas()
         return;
     int W = image->width, H = image->height;
     int cw = dim(d->canvas, XmNwidth), ch = dim(d->canvas, XmNheight);
-    int ww = cw, wh = ch;
-    if (d == image_display && have_window_image()) {
-        ww = vela_get_width(d->window_image);
-        wh = vela_get_height(d->window_image);
+    // The canvas window is only as large as the visible area: the window
+    // image is made again only when it no longer has the window's size.
+    if (d == image_display) {
+        VelaImage *wi = d->window_image;
+        if (wi == nullptr || vela_get_width(wi) != cw || vela_get_height(wi) != ch)
+            create_window_image();
     }
-    bool changed = false;
-    auto fit_axis = [&changed](int window, int view, int *scroll, int *canvas) {
-        if (window < view + *scroll) {
-            if (view + *scroll >= *canvas)
-                *scroll = std::max(0, window - view);
-            int want = *scroll + view;
-            changed |= want != *canvas;
-            *canvas = want;
-        } else if (window > view + *scroll) {
-            int want = std::max(*canvas, view + *scroll);
-            changed |= want != *canvas;
-            *canvas = want;
-        }
-    };
-    int sx = s->scroll_x, sy = s->scroll_y;
-    fit_axis(ww, W, &sx, &cw);
-    fit_axis(wh, H, &sy, &ch);
-    if (d == image_display && (changed || !have_window_image()))
-        create_window_image();
     if (base != nullptr) {
-        int vw = dim(d->canvas, XmNwidth), vh = dim(d->canvas, XmNheight);
-        set_bar(base->hscrollbar, 0, std::max(W, vw), vw);
-        set_bar(base->vscrollbar, 0, std::max(H, vh), vh);
+        set_bar(base->hscrollbar, 0, std::max(W, cw), cw);
+        set_bar(base->vscrollbar, 0, std::max(H, ch), ch);
     }
     s->scroll_x = 0;
     s->scroll_y = 0;

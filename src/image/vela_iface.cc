@@ -92,7 +92,21 @@
     X(VelaColorSpace *, vela_get_colorspace, (VelaImage * i), (i))                                 \
     X(int, vela_color_convert, (VelaImage * s, VelaImage * d), (s, d))                            \
     X(VelaImage *, vela_create_from_window, (VelaState * s, struct _XDisplay * d, unsigned long w), \
-      (s, d, w))
+      (s, d, w))                                                                                   \
+    X(VelaCis *, vela_cis_create, (VelaState * s, const char *n), (s, n))                          \
+    X(void, vela_cis_destroy, (VelaCis * c), (c))                                                  \
+    X(int, vela_cis_put_bits_ptr, (VelaCis * c, int n, int f, void *b, VelaDataReleaseFunc r),     \
+      (c, n, f, b, r))                                                                             \
+    X(void *, vela_cis_get_bits_ptr, (VelaCis * c, int *n, int *f), (c, n, f))                     \
+    X(int, vela_cis_has_data, (VelaCis * c), (c))                                                  \
+    X(VelaImageType *, vela_cis_get_output_type, (VelaCis * c), (c))                               \
+    X(void, vela_imagetype_get_info, (VelaImageType * t, int *w, int *h, int *b, int *d),          \
+      (t, w, h, b, d))                                                                             \
+    X(int, vela_decompress, (VelaCis * c, VelaImage * d), (c, d))                                  \
+    X(int, vela_compress, (VelaImage * s, VelaCis * c), (s, c))                                    \
+    X(VelaImage *, vela_create_from_device, (VelaState * s, const char *n, void *a), (s, n, a))    \
+    X(int, vela_set_device_attribute, (VelaImage * i, const char *n, const void *v), (i, n, v))    \
+    X(int, vela_get_device_attribute, (VelaImage * i, const char *n, void *v), (i, n, v))
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include <cmath>
 
 #include "colour.h"
+#include <sys/mman.h>
+
 #include "image.h"
 #include "window.h"
 
@@ -22,6 +24,7 @@ Block *block_new(unsigned char *mem, bool padded)
     b->mem = mem;
     b->refs = 1;
     b->padded = padded;
+    b->size = 0;
     return b;
 }
 
@@ -30,12 +33,67 @@ void block_ref(Block *b)
     ++b->refs;
 }
 
+namespace {
+
+// The memory of the last large images destroyed.  A viewer replaces its
+// view of a picture by another of the same size at every turn or zoom;
+// reusing the memory spares the page faults of fresh memory, which cost
+// more than filling it.
+struct SpareMemory {
+    unsigned char *mem;
+    size_t size;
+};
+constexpr size_t kSpareMin = size_t{4} << 20; // smaller memory is just freed
+SpareMemory spare[2];
+
+void keep_spare(unsigned char *mem, size_t size)
+{
+    if (spare[1].mem != nullptr)
+        std::free(spare[1].mem);
+    spare[1] = spare[0];
+    spare[0] = {mem, size};
+}
+
+} // namespace
+
 void block_unref(Block *b)
 {
     if (--b->refs == 0) {
-        std::free(b->mem);
+        if (b->size >= kSpareMin)
+            keep_spare(b->mem, b->size);
+        else
+            std::free(b->mem);
         std::free(b);
     }
+}
+
+unsigned char *take_memory(size_t size, size_t *got)
+{
+    if (size >= kSpareMin) {
+        for (SpareMemory &s : spare) {
+            // Close fits only, so that a small view never pins a huge block.
+            if (s.mem != nullptr && s.size >= size && s.size - size <= size / 4) {
+                unsigned char *mem = s.mem;
+                *got = s.size;
+                s = {nullptr, 0};
+                std::memset(mem, 0, size);
+                return mem;
+            }
+        }
+    }
+    // calloc leaves untouched pages unmapped, so a large image costs
+    // nothing until it is written.
+    auto *mem = static_cast<unsigned char *>(std::calloc(size, 1));
+    if (mem != nullptr && size >= kSpareMin) {
+        // A large picture is filled at once after creation: huge pages save
+        // most of the page faults that filling it would take.
+        uintptr_t start = (reinterpret_cast<uintptr_t>(mem) + 4095) & ~uintptr_t{4095};
+        uintptr_t end = (reinterpret_cast<uintptr_t>(mem) + size) & ~uintptr_t{4095};
+        if (end > start)
+            madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+    }
+    *got = mem != nullptr ? size : 0;
+    return mem;
 }
 
 void make_view(const VelaImage *img, int x, int y, int width, int height, int band0, int nbands,
@@ -295,15 +353,16 @@ VelaImage *vela_create(VelaState *state, int width, int height, int nbands, int 
                nbands);
         return nullptr;
     }
-    // calloc leaves untouched pages unmapped, so a large image costs
-    // nothing until it is written.
-    auto *mem = static_cast<unsigned char *>(std::calloc(total + vela::kBlockPad, 1));
+    size_t got = 0;
+    unsigned char *mem = vela::take_memory(total + vela::kBlockPad, &got);
     if (!mem) {
         report(state, VELA_ERROR_RESOURCE, "vela_create: no memory for %d x %d x %d pixels", width,
                height, nbands);
         return nullptr;
     }
     vela::Block *block = vela::block_new(mem, true);
+    if (block)
+        block->size = got;
     if (!block) {
         std::free(mem);
         report(state, VELA_ERROR_RESOURCE, "vela_create: out of memory");
@@ -524,13 +583,16 @@ int vela_copy(VelaImage *src, VelaImage *dst)
                           static_cast<int>(std::clamp<int64_t>(-oy, 0, dst->height)),
                           static_cast<int>(std::clamp<int64_t>(src->width - ox, 0, dst->width)),
                           static_cast<int>(std::clamp<int64_t>(src->height - oy, 0, dst->height))};
-    for (vela::Rect &r : rects) {
+    for (vela::Rect &r : rects)
         r = vela::intersect(r, from);
+    if (vela::window_paint_from(dst, src, ox, oy, rects.data(), rects.size())) {
+        vela_destroy(tmp);
+        return 1;
+    }
+    for (const vela::Rect &r : rects)
         if (!r.empty())
             vela::copy_area(src, r.x0 + ox, r.y0 + oy, dst, r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0);
-    }
     vela_destroy(tmp);
-    vela::window_paint(dst, rects.data(), rects.size());
     return 1;
 }
 

@@ -109,6 +109,7 @@ struct Block {
     unsigned char *mem; // malloc'd pixel memory, owned
     long refs;          // images viewing this block
     bool padded;        // kBlockPad readable bytes follow the last pixel
+    size_t size;        // bytes allocated, when the library allocated them; else 0
 };
 
 // Spare bytes after the pixels of memory the library allocates, so that a
@@ -118,8 +119,13 @@ constexpr size_t kBlockPad = 4;
 // Returns a new block owning mem with one reference, or nullptr.
 Block *block_new(unsigned char *mem, bool padded);
 void block_ref(Block *b);
-// Drops one reference; frees the memory and the block with the last one.
+// Drops one reference; frees the memory and the block with the last one
+// (large memory is kept for reuse, see take_memory).
 void block_unref(Block *b);
+// Returns zero-filled memory of at least size bytes (its real size in
+// *got), reusing what a large image left behind when it fits; nullptr when
+// memory runs out.
+unsigned char *take_memory(size_t size, size_t *got);
 
 } // namespace vela
 
