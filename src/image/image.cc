@@ -11,6 +11,7 @@
 #include "formats/gif.h"
 #include "formats/ppm.h"
 #include "formats/tiff.h"
+#include "formats/xv.h"
 #include "formats/rast.h"
 #include "image/state.h"
 #include "image/vela_iface.h"
@@ -34,7 +35,7 @@ FormatEntry all_types[] = {
     {3, "POSTSCRIPT", "PostScript", "PostScript", nullptr, nullptr, nullptr},
     {4, "epsf-file", "EPSF", "EPS", nullptr, nullptr, nullptr},
     {5, "pict-file", "PICT", nullptr, ppm_load, nullptr, NETPBM("picttoppm")},
-    {6, "PM", "XPM", "XPM", nullptr, nullptr, nullptr},
+    {6, "PM", "XPM", "XPM", xpm_load, xpm_save, nullptr},
     {7, "ilbm-file", "IFF ILBM", nullptr, ppm_load, nullptr, NETPBM("ilbmtoppm")},
     {8, "pi1-file", "Atari Degas 1", nullptr, ppm_load, nullptr, NETPBM("pi1toppm")},
     {9, "pcx-file", "PC Paintbrush", nullptr, ppm_load, nullptr, NETPBM("pcxtoppm")},
@@ -69,7 +70,7 @@ FormatEntry all_types[] = {
     {38, "img-file", "GEM", nullptr, ppm_load, nullptr, NETPBM("gemtopbm")},
     {39, "kestrel-icon-image", "Kestrel Icon", nullptr, ppm_load, nullptr, NETPBM("icontopbm")},
     {40, "pi3-file", "Atari Degas 3", nullptr, ppm_load, nullptr, NETPBM("pi3topbm")},
-    {41, "BM", "X Bitmap", "XBM", nullptr, nullptr, nullptr},
+    {41, "BM", "X Bitmap", "XBM", xbm_load, nullptr, nullptr},
     {42, "ybm-file", "Benet Yee Face File", nullptr, ppm_load, nullptr, NETPBM("ybmtopbm")},
     {43, "XWD", "X11 Window Dump", nullptr, ppm_load, nullptr, NETPBM("xwdtopnm")},
     {44, "Automatic", "Automatic", nullptr, nullptr, nullptr, nullptr},
