@@ -303,7 +303,8 @@ int rast_load(ImageRec *image)
         image->width = width;
         image->height = height;
         image->depth = depth == 32 ? 24 : depth;
-        if (h.maptype == RMT_NONE && depth == 8) {
+        // An 8-bit picture without colormap entries shows its values as greys.
+        if ((h.maptype == RMT_NONE || h.maplength < 3) && depth == 8) {
             image->red = static_cast<unsigned char *>(std::malloc(256));
             image->green = static_cast<unsigned char *>(std::malloc(256));
             image->blue = static_cast<unsigned char *>(std::malloc(256));
