@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 struct ImageRec;
@@ -29,14 +30,20 @@ int64_t rast_imagelen(int width, int height, int depth);
 // reach 256 bytes; runs may cross line ends.
 class RleEncoder {
 public:
-    explicit RleEncoder(std::vector<unsigned char> *out) : out_(out) {}
+    // expected: about how many bytes will be fed (room is made for the
+    // worst case of that many at once; more grows the buffer).
+    explicit RleEncoder(size_t expected = 0);
     void feed(const unsigned char *bytes, size_t n);
     // Writes the last run.
     void finish();
+    const unsigned char *data() const { return buf_.get(); }
+    size_t size() const { return pos_; }
 
 private:
-    void put_run();
-    std::vector<unsigned char> *out_;
+    void reserve(size_t n);
+    std::unique_ptr<unsigned char[]> buf_; // uninitialised beyond pos_
+    size_t cap_ = 0;            // bytes allocated
+    size_t pos_ = 0;            // bytes written
     unsigned char value_ = 0;
     size_t run_ = 0;            // bytes of value_ not yet written
 };

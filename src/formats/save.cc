@@ -192,12 +192,14 @@ bool choose_file_conversion(ImageRec *current, int depth)
 }
 
 // Applies the chosen conversion to source; the target record gets the
-// converted image, its description and its colormap.
-bool convert_source(ImageRec *current, ImageRec *target, VelaImage *source)
+// converted image, its description and its colormap.  A source that is
+// thrown away afterwards (batch mode) may be shared rather than copied.
+bool convert_source(ImageRec *current, ImageRec *target, VelaImage *source,
+                    bool source_is_spare = false)
 {
     // With the flag set the display functions copy rather than share, so the
     // saver may change the pixels it is given.
-    current->output_conversion = 1;
+    current->output_conversion = source_is_spare ? 0 : 1;
     target->orig_image = current->display_func(source);
     current->output_conversion = 0;
     if (target->orig_image == nullptr)
@@ -1043,7 +1045,7 @@ int BatchSaveFile(AppResources *r)
     target->vres = current->vres;
     target->res_unit = current->res_unit;
     bool ok = choose_file_conversion(current, depth) &&
-              convert_source(current, target, current->orig_image) && row->save != nullptr &&
+              convert_source(current, target, current->orig_image, true) && row->save != nullptr &&
               row->save(target) == 0;
     destroy_image(target);
     destroy_image(current);

@@ -158,6 +158,48 @@ TEST(RastLayout, RunLengthEncoding)
     }
 }
 
+TEST(RastLayout, EncodingMatchesTheRulesOnAnyData)
+{
+    // The rules one byte at a time, as the format states them.
+    auto reference = [](const std::vector<unsigned char> &in) {
+        std::vector<unsigned char> out;
+        for (size_t i = 0; i < in.size();) {
+            size_t run = 1;
+            while (i + run < in.size() && in[i + run] == in[i] && run < 256)
+                run++;
+            unsigned char v = in[i];
+            if (v == 0x80 && run == 1)
+                out.insert(out.end(), {0x80, 0x00});
+            else if (run > 2 || v == 0x80)
+                out.insert(out.end(), {0x80, static_cast<unsigned char>(run - 1), v});
+            else
+                out.insert(out.end(), run, v);
+            i += run;
+        }
+        return out;
+    };
+    unsigned seed = 11;
+    for (int round = 0; round < 200; round++) {
+        // Mostly distinct bytes with stretches of repeats and escapes, fed
+        // in uneven pieces as lines are.
+        std::vector<unsigned char> in(37 + round * 53);
+        for (size_t i = 0; i < in.size(); i++) {
+            seed = seed * 1103515245u + 12345u;
+            unsigned r = seed >> 16;
+            in[i] = (r % 13 == 0 && i > 0) ? in[i - 1] : (r % 29 == 0) ? 0x80 : static_cast<unsigned char>(r >> 3);
+        }
+        RleEncoder enc(10);
+        for (size_t at = 0; at < in.size();) {
+            size_t piece = std::min(in.size() - at, static_cast<size_t>(1 + (seed >> 20) % 40));
+            enc.feed(in.data() + at, piece);
+            at += piece;
+        }
+        enc.finish();
+        EXPECT_EQ(std::vector<unsigned char>(enc.data(), enc.data() + enc.size()), reference(in))
+            << "round " << round;
+    }
+}
+
 TEST_F(Rast, OneBitLinesArePaddedToWords)
 {
     // 13 pixels: 2 bytes a line.  Row 0 alternates, row 1 is all black.
