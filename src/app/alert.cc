@@ -35,7 +35,7 @@ void DialogQuitHandler(Widget, XtPointer, XtPointer)
     response = 0;
 }
 
-struct AlertSpec {
+struct AlertDesc {
     int type = XmDIALOG_ERROR;
     const char *title = nullptr;
     int style = -1;
@@ -47,35 +47,35 @@ struct AlertSpec {
 };
 
 // Returns the alert described by the key/value list.
-AlertSpec read_keys(va_list ap)
+AlertDesc read_keys(va_list ap)
 {
-    AlertSpec spec;
+    AlertDesc alert;
     for (int key = va_arg(ap, int); key != 0; key = va_arg(ap, int)) {
         switch (key) {
-        case ALERT_TYPE: spec.type = va_arg(ap, int); break;
-        case ALERT_TITLE: spec.title = va_arg(ap, const char *); break;
-        case ALERT_STYLE: spec.style = va_arg(ap, int); break;
-        case ALERT_LIST_LINES: spec.list_lines = va_arg(ap, int); break;
+        case ALERT_TYPE: alert.type = va_arg(ap, int); break;
+        case ALERT_TITLE: alert.title = va_arg(ap, const char *); break;
+        case ALERT_STYLE: alert.style = va_arg(ap, int); break;
+        case ALERT_LIST_LINES: alert.list_lines = va_arg(ap, int); break;
         case ALERT_LIST_TEXT: {
             std::string text = va_arg(ap, const char *);
             size_t start = 0;
             for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-                spec.list_text.push_back(text.substr(start, nl - start));
+                alert.list_text.push_back(text.substr(start, nl - start));
             if (start < text.size())
-                spec.list_text.push_back(text.substr(start));
+                alert.list_text.push_back(text.substr(start));
             break;
         }
-        case ALERT_MESSAGE: spec.message = va_arg(ap, const char *); break;
+        case ALERT_MESSAGE: alert.message = va_arg(ap, const char *); break;
         case ALERT_BUTTON: {
             int answer = va_arg(ap, int);
-            spec.buttons.emplace_back(answer, va_arg(ap, const char *));
+            alert.buttons.emplace_back(answer, va_arg(ap, const char *));
             break;
         }
-        case ALERT_HELP: spec.help = va_arg(ap, const char *); break;
-        default: return spec; // an unknown key ends the list: its value's type is unknown
+        case ALERT_HELP: alert.help = va_arg(ap, const char *); break;
+        default: return alert; // an unknown key ends the list: its value's type is unknown
         }
     }
-    return spec;
+    return alert;
 }
 
 void HelpButtonCallback(Widget w, XtPointer client, XtPointer)
@@ -94,43 +94,43 @@ int AlertPrompt(Widget parent, ...)
 {
     va_list ap;
     va_start(ap, parent);
-    AlertSpec spec = read_keys(ap);
+    AlertDesc alert = read_keys(ap);
     va_end(ap);
 
     if (parent == nullptr) {
-        if (spec.message != nullptr)
-            std::fprintf(stderr, "%s\n", spec.message);
-        return spec.buttons.empty() ? 0 : spec.buttons.front().first;
+        if (alert.message != nullptr)
+            std::fprintf(stderr, "%s\n", alert.message);
+        return alert.buttons.empty() ? 0 : alert.buttons.front().first;
     }
 
     Arg args[2];
-    XtSetArg(args[0], XmNdialogType, spec.type);
+    XtSetArg(args[0], XmNdialogType, alert.type);
     Widget dialog = XmCreateMessageDialog(parent, const_cast<char *>("DialogPopup"), args, 1);
     Widget shell = XtParent(dialog);
     Atom wm_delete = XmInternAtom(XtDisplay(shell), const_cast<char *>("WM_DELETE_WINDOW"), False);
     XtVaSetValues(shell, XmNdeleteResponse, XmDO_NOTHING, nullptr);
     XmAddWMProtocolCallback(shell, wm_delete, DialogQuitHandler, nullptr);
-    if (spec.title != nullptr)
-        XtVaSetValues(shell, XmNtitle, spec.title, nullptr);
-    if (spec.style >= 0)
-        XtVaSetValues(dialog, XmNdialogStyle, spec.style, nullptr);
-    if (spec.list_lines > 0) {
-        XtSetArg(args[0], XmNvisibleItemCount, spec.list_lines);
+    if (alert.title != nullptr)
+        XtVaSetValues(shell, XmNtitle, alert.title, nullptr);
+    if (alert.style >= 0)
+        XtVaSetValues(dialog, XmNdialogStyle, alert.style, nullptr);
+    if (alert.list_lines > 0) {
+        XtSetArg(args[0], XmNvisibleItemCount, alert.list_lines);
         Widget list = XmCreateScrolledList(dialog, const_cast<char *>("ScrolledList"), args, 1);
-        for (const std::string &line : spec.list_text) {
+        for (const std::string &line : alert.list_text) {
             XmString item = XmStringCreateLocalized(const_cast<char *>(line.c_str()));
             XmListAddItemUnselected(list, item, 0);
             XmStringFree(item);
         }
         XtManageChild(list);
     }
-    if (spec.message != nullptr) {
-        XmString text = XmStringCreateLtoR(const_cast<char *>(spec.message),
+    if (alert.message != nullptr) {
+        XmString text = XmStringCreateLtoR(const_cast<char *>(alert.message),
                                            const_cast<char *>(XmFONTLIST_DEFAULT_TAG));
         XtVaSetValues(dialog, XmNmessageString, text, nullptr);
         XmStringFree(text);
     }
-    for (const auto &[answer, label] : spec.buttons) {
+    for (const auto &[answer, label] : alert.buttons) {
         XmString text = XmStringCreateLocalized(const_cast<char *>(label));
         Widget b = XtVaCreateManagedWidget(label, xmPushButtonGadgetClass, dialog, XmNlabelString,
                                            text, XmNuserData,
@@ -142,9 +142,9 @@ int AlertPrompt(Widget parent, ...)
     XtUnmanageChild(XmMessageBoxGetChild(dialog, XmDIALOG_OK_BUTTON));
     XtUnmanageChild(XmMessageBoxGetChild(dialog, XmDIALOG_CANCEL_BUTTON));
     Widget help = XmMessageBoxGetChild(dialog, XmDIALOG_HELP_BUTTON);
-    if (spec.help != nullptr && help_available())
+    if (alert.help != nullptr && help_available())
         XtAddCallback(help, XmNactivateCallback, HelpButtonCallback,
-                      const_cast<char *>(spec.help));
+                      const_cast<char *>(alert.help));
     else
         XtUnmanageChild(help);
 

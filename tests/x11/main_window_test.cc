@@ -10,7 +10,7 @@
 
 namespace {
 
-struct ItemSpec {
+struct MenuItemDesc {
     const char *menu;
     const char *name;
     const char *label;
@@ -19,7 +19,7 @@ struct ItemSpec {
     bool sensitive;
 };
 
-const ItemSpec items[] = {
+const MenuItemDesc items[] = {
     {"FileMenu", "OpenItem", "Open...", XK_O, "Ctrl+O", true},
     {"FileMenu", "OpenAsItem", "Open As...", XK_p, nullptr, true},
     {"FileMenu", "SaveItem", "Save...", XK_S, "Ctrl+S", false},
@@ -61,19 +61,19 @@ TEST(MainWindow, MenusHoldEveryItem)
 {
     ASSERT_TRUE(ensure_main_window());
     bool fresh = current_image == nullptr;
-    for (const ItemSpec &spec : items) {
-        std::string path = std::string("*") + spec.menu + "." + spec.name;
+    for (const MenuItemDesc &item : items) {
+        std::string path = std::string("*") + item.menu + "." + item.name;
         Widget w = XtNameToWidget(base->menu_bar, path.c_str());
         ASSERT_NE(w, nullptr) << path;
-        EXPECT_EQ(label_of(w), spec.label) << path;
+        EXPECT_EQ(label_of(w), item.label) << path;
         KeySym mnemonic = NoSymbol;
         XtVaGetValues(w, XmNmnemonic, &mnemonic, nullptr);
         if (mnemonic == XK_VoidSymbol)
             mnemonic = NoSymbol; // Motif's "none"
-        EXPECT_EQ(mnemonic, spec.mnemonic) << path;
-        EXPECT_EQ(label_of(w, XmNacceleratorText), spec.accelerator ? spec.accelerator : "") << path;
+        EXPECT_EQ(mnemonic, item.mnemonic) << path;
+        EXPECT_EQ(label_of(w, XmNacceleratorText), item.accelerator ? item.accelerator : "") << path;
         if (fresh) {
-            EXPECT_EQ(XtIsSensitive(w) == True, spec.sensitive) << path;
+            EXPECT_EQ(XtIsSensitive(w) == True, item.sensitive) << path;
         }
     }
     // Print Document exists but shows only with a PostScript document.
