@@ -24,10 +24,6 @@ Widget open_dialog = nullptr;
 int open_showing = 0;
 OpenAsRec *openas = nullptr;
 
-namespace {
-
-// Returns a file selection box in a dialog shell, set up as both open
-// dialogs are.
 Widget file_box(const char *shell_name, const char *box_name, const char *title,
                 XtCallbackProc ok, XtCallbackProc cancel, const char *help, int *showing)
 {
@@ -45,6 +41,8 @@ Widget file_box(const char *shell_name, const char *box_name, const char *title,
     XtAddEventHandler(shell, StructureNotifyMask, False, PopupEventHandler, showing);
     return box;
 }
+
+namespace {
 
 // Returns the text of the box's selection as a file name.
 std::string selection_text(XtPointer call)

@@ -17,6 +17,11 @@ extern Widget open_dialog;      // "OpenDialog", or nullptr before first use
 extern int open_showing;
 extern OpenAsRec *openas;       // nullptr before first use
 
+// Returns a file selection box in a dialog shell, as every file dialog of
+// the viewer has it: the current directory, relative names, modal.
+Widget file_box(const char *shell_name, const char *box_name, const char *title,
+                XtCallbackProc ok, XtCallbackProc cancel, const char *help, int *showing);
+
 void OpenOKCallback(Widget w, XtPointer client, XtPointer call);
 void OpenAsOKCallback(Widget w, XtPointer client, XtPointer call);
 void OpenCancelCallback(Widget w, XtPointer client, XtPointer call);

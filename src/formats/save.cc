@@ -528,26 +528,6 @@ int save_steps(const char *path, int kind)
 
 // --- the dialogs ----------------------------------------------------------------------
 
-// Returns a file selection box in a dialog shell, set up as the open
-// dialogs are.
-Widget file_box(const char *shell_name, const char *box_name, const char *title,
-                XtCallbackProc ok, XtCallbackProc cancel, const char *help, int *showing)
-{
-    Widget shell = XtVaCreatePopupShell(shell_name, xmDialogShellWidgetClass, app_shell, XmNtitle,
-                                        title, XmNallowShellResize, True, XmNdeleteResponse,
-                                        XmUNMAP, nullptr);
-    XmString dir = XmStringCreateLocalized(prog->directory);
-    Widget box = XtVaCreateWidget(box_name, xmFileSelectionBoxWidgetClass, shell, XmNdirectory, dir,
-                                  XmNpathMode, XmPATH_MODE_RELATIVE, XmNautoUnmanage, False,
-                                  XmNdialogStyle, XmDIALOG_PRIMARY_APPLICATION_MODAL, nullptr);
-    XmStringFree(dir);
-    XtAddCallback(box, XmNokCallback, ok, nullptr);
-    XtAddCallback(box, XmNcancelCallback, cancel, nullptr);
-    XtAddCallback(box, XmNhelpCallback, HelpItemCallback, const_cast<char *>(help));
-    XtAddEventHandler(shell, StructureNotifyMask, False, PopupEventHandler, showing);
-    return box;
-}
-
 // Returns a push-button item of an option menu's pull-down.
 Widget menu_item(Widget pulldown, const char *name, const char *label)
 {
