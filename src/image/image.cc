@@ -9,6 +9,8 @@
 #include "app/msg.h"
 #include "app/misc.h"
 #include "formats/gif.h"
+#include "formats/jfif.h"
+#include "formats/photocd.h"
 #include "formats/ppm.h"
 #include "formats/tiff.h"
 #include "formats/xv.h"
@@ -42,11 +44,11 @@ FormatEntry all_types[] = {
     {10, "ppm-file", "PPM", nullptr, ppm_load, nullptr, nullptr},
     {11, "pgm-file", "PGM", nullptr, ppm_load, nullptr, nullptr},
     {12, "pbm-file", "PBM", nullptr, ppm_load, nullptr, nullptr},
-    {13, "JPEG", "JFIF (JPEG)", "JPEG", nullptr, nullptr, nullptr},
-    {14, "photocd-file/16", "Kodak Photo CD (Base/16)", nullptr, nullptr, nullptr, nullptr},
-    {15, "photocd-file/4", "Kodak Photo CD (Base/4)", nullptr, nullptr, nullptr, nullptr},
-    {16, "photocd-file", "Kodak Photo CD (Base)", "PhotoCD", nullptr, nullptr, nullptr},
-    {17, "4photocd-file", "Kodak Photo CD (4Base)", nullptr, nullptr, nullptr, nullptr},
+    {13, "JPEG", "JFIF (JPEG)", "JPEG", jfif_load, jfif_save, nullptr},
+    {14, "photocd-file/16", "Kodak Photo CD (Base/16)", nullptr, photocd_load, nullptr, nullptr},
+    {15, "photocd-file/4", "Kodak Photo CD (Base/4)", nullptr, photocd_load, nullptr, nullptr},
+    {16, "photocd-file", "Kodak Photo CD (Base)", "PhotoCD", photocd_load, nullptr, nullptr},
+    {17, "4photocd-file", "Kodak Photo CD (4Base)", nullptr, photocd_load, nullptr, nullptr},
     {18, "tga-file", "TrueVision Targa", nullptr, ppm_load, nullptr, NETPBM("tgatoppm")},
     {19, "pj-file", "HP PaintJet", nullptr, ppm_load, nullptr, NETPBM("pjtoppm")},
     {20, "xim-file", "Xim", nullptr, ppm_load, nullptr, NETPBM("ximtoppm")},

@@ -59,5 +59,24 @@ for input in in.gif in.tif in.xpm in.pnm in.pcx; do
   expect_status 0 "from $input"
   same_pixels ras:back.ras "raster converted from $input"
 done
+
+# JPEG is lossy (and subsamples the chroma of these hard edges): our file
+# begins with the JFIF segment and reads back as the same picture.
+run -out jpeg:out.jpg in.ras
+expect_status 0 "to jpeg"
+[ "$(od -An -tx1 -N10 out.jpg | tr -d ' \n')" == "ffd8ffe000104a464946" ] ||
+  fail "a saved JPEG begins with SOI and the JFIF segment"
+db=$(/usr/bin/compare -metric PSNR jpeg:out.jpg in.ppm null: 2>&1)
+awk -v d="$db" 'BEGIN { exit !(d + 0 >= 20) }' || fail "our JPEG in ImageMagick: $db dB"
+
+# A JPEG converts to a GIF on standard output; a Photo CD pack to raster.
+/usr/bin/convert in.ppm -quality 95 in.jpg
+env -u DISPLAY "$ORVIMAGE" -out gif:- in.jpg >jpeg.gif 2>err.txt || fail "jpeg to gif: $(cat err.txt)"
+[ "$(head -c 6 jpeg.gif)" == "GIF87a" ] || fail "a GIF from a JPEG on standard output"
+/usr/bin/convert in.ppm pcd:in.pcd
+run -out raster:pcd.ras in.pcd
+expect_status 0 "from a Photo CD pack"
+[ "$(/usr/bin/identify -format %wx%h pcd.ras)" == "768x512" ] || fail "a pack converts at Base size"
+
 [ -z "$(ls -A "$TMPDIR")" ] || fail "temporary files left: $(ls -A "$TMPDIR")"
 finish

@@ -9,10 +9,13 @@
  *   rgb709     bands blue, green, red; Rec. 709 transfer
  *   ycc601     Rec. 601 Y, Cb, Cr of the 709-encoded values at video range:
  *              Y 16..235, Cb and Cr 16..240 about 128
- *   photoycc   Kodak PhotoYCC of the 709-encoded values: Y = L / 1.3584,
- *              C1 = 156 + (B - L) / 2.2179, C2 = 137 + (R - L) / 1.8215
- *              (L the luma, 0..255); read back through the Photo CD
- *              decoding R = 1.3584 Y + 1.8215 (C2 - 137) and so on
+ *   photoycc   Kodak PhotoYCC of the 709-encoded values.  Kodak's decoding
+ *              R = 1.3584 Y + 1.8215 (C2 - 137) and so on reaches 1.4 times
+ *              reference white; the whole of that range is mapped linearly
+ *              onto 0..255 (divided by 1.3584, as ImageMagick reads a pack)
+ *              so highlights keep their detail instead of clipping:
+ *              R = Y + 1.3409 (C2 - 137), B = Y + 1.6327 (C1 - 156);
+ *              encoding is its inverse, Y = L (the luma, 0..255)
  * A 1-band image tagged with a 3-band space holds grey values of that
  * space (its luma); an untagged image reads as rgblinear (3 bands) or
  * ylinear (1 band).  Converting between spaces of one transfer is one
@@ -40,6 +43,8 @@ const VelaColorSpace g_spaces[] = {
 
 // Luma weights of red, green and blue.
 constexpr double kR = 0.299, kG = 0.587, kB = 0.114;
+// Kodak's luma scale: the PhotoYCC range over reference white.
+constexpr double kPhotoYccExtent = 1.3584;
 
 // The colour space of each tagged image; guarded by g_mutex.
 struct Tag {
@@ -104,7 +109,7 @@ Affine to_rgb(SpaceKind k, int nbands)
         break;
     }
     case SpaceKind::photo_ycc: {
-        const double l = 1.3584, c1 = 2.2179, c2 = 1.8215;
+        const double l = 1.0, c1 = 2.2179 / kPhotoYccExtent, c2 = 1.8215 / kPhotoYccExtent;
         const double rows[3][3] = {{l, 0, c2}, {l, -0.194 * c1, -0.509 * c2}, {l, c1, 0}};
         for (int r = 0; r < 3; ++r) {
             for (int j = 0; j < 3; ++j)
@@ -146,9 +151,9 @@ Affine from_rgb(SpaceKind k, int nbands)
     }
     case SpaceKind::photo_ycc:
         for (int j = 0; j < 3; ++j) {
-            a.m[0][j] = luma[j] / 1.3584;
-            a.m[1][j] = ((j == 2) - luma[j]) / 2.2179;
-            a.m[2][j] = ((j == 0) - luma[j]) / 1.8215;
+            a.m[0][j] = luma[j];
+            a.m[1][j] = ((j == 2) - luma[j]) * kPhotoYccExtent / 2.2179;
+            a.m[2][j] = ((j == 0) - luma[j]) * kPhotoYccExtent / 1.8215;
         }
         a.c[0] = 0;
         a.c[1] = 156;

@@ -232,6 +232,70 @@ struct _XDisplay;
 VelaImage *vela_create_from_window(VelaState *state, struct _XDisplay *display,
                                    unsigned long window);
 
+/* --- JPEG and Photo CD ------------------------------------------------------------
+ *
+ * A compressed image sequence is a queue of compressed frames.  The "Jpeg"
+ * sequence holds JPEG interchange streams; its images are 1 band (grey) or
+ * 3 bands holding Y, Cb, Cr at full range (0..255, chroma about 128, as
+ * JFIF defines them) in bands 0, 1, 2.  The streams it writes carry no JFIF
+ * or Adobe segment: the caller adds the one it wants.
+ */
+typedef struct VelaCis VelaCis;
+typedef struct VelaImageType VelaImageType;
+/* Called with the bits given to vela_cis_put_bits_ptr once the library no
+ * longer reads them. */
+typedef void (*VelaDataReleaseFunc)(void *bits);
+
+/* Returns a new sequence for the named compressor ("Jpeg"), or NULL; the
+ * caller destroys it. */
+VelaCis *vela_cis_create(VelaState *state, const char *compressor);
+/* Destroys the sequence; buffers still queued go to their release functions. */
+void vela_cis_destroy(VelaCis *cis);
+/* Queues nframes frames held in the nbytes bytes at bits without copying
+ * them.  The library reads the bytes until those frames are decompressed or
+ * taken back out, or the sequence is destroyed, then calls release(bits)
+ * (when not NULL).  On failure nothing is queued and release is not called. */
+int vela_cis_put_bits_ptr(VelaCis *cis, int nbytes, int nframes, void *bits,
+                          VelaDataReleaseFunc release);
+/* Takes the bytes of the next queued buffer out of the sequence: returns
+ * them with their size and frame count, or NULL when none is queued.  The
+ * bytes stay valid until the next call or the sequence's destruction. */
+void *vela_cis_get_bits_ptr(VelaCis *cis, int *nbytes, int *nframes);
+/* Returns the number of compressed bytes queued (at most INT_MAX), 0 when
+ * none, -1 without a sequence. */
+int vela_cis_has_data(VelaCis *cis);
+/* Returns the type of image the next frame decompresses into, or NULL when
+ * no frame is queued or its header is not valid; owned by the sequence and
+ * valid until the frame is decompressed or taken. */
+VelaImageType *vela_cis_get_output_type(VelaCis *cis);
+void vela_imagetype_get_info(VelaImageType *type, int *width, int *height, int *nbands,
+                             int *datatype);
+/* Decompresses the next frame into dst, which has the size, bands and type
+ * of vela_cis_get_output_type.  A 3-band dst tagged "rgb709" receives the
+ * display's blue, green, red (JFIF's conversion, done while decoding);
+ * otherwise it receives Y, Cb, Cr.  A frame that fails to decode leaves
+ * the queue with the rest of its buffer. */
+int vela_decompress(VelaCis *cis, VelaImage *dst);
+/* Compresses src (1 band, or 3 bands of Y, Cb, Cr; bytes) into one frame
+ * queued at the end of the sequence. */
+int vela_compress(VelaImage *src, VelaCis *cis);
+
+/* Input devices.  "ioQRVXPhotoCD" reads a Kodak Photo CD image pack; it
+ * takes no creation arguments (NULL).  Its image has 3 bands of PhotoYCC
+ * (Y, C1, C2 as the pack stores them, chroma interpolated to full size),
+ * as large as the chosen resolution, and is ready once "FILEPATH" is set.
+ * Attributes, each value given and read through a pointer:
+ *   "FILEPATH"    const char *: the image pack to read
+ *   "RESOLUTION"  int: 0 Base/16 (192 x 128, the default), 1 Base/4,
+ *                 2 Base (768 x 512), 3 4Base (1536 x 1024)
+ *   "ROTATION"    int, read only: the quarter turns counter-clockwise that
+ *                 show the picture upright, 0..3, as the pack says
+ * Setting an attribute decodes the picture anew; when that fails the image
+ * keeps what it had. */
+VelaImage *vela_create_from_device(VelaState *state, const char *device_name, void *args);
+int vela_set_device_attribute(VelaImage *img, const char *name, const void *value);
+int vela_get_device_attribute(VelaImage *img, const char *name, void *value);
+
 #ifdef __cplusplus
 }
 #endif

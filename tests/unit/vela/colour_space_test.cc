@@ -157,13 +157,13 @@ TEST_F(SpaceTest, JpegRoundTripThroughTheViewersRangeConstants)
 
 TEST_F(SpaceTest, PhotoYccDecodesAsPhotoCd)
 {
-    // Photo CD reference white (Y 189 by 1.3584 is above 255) and black.
-    EXPECT_EQ(convert("photoycc", {189, 156, 137}, "rgb709", 3), (std::vector<int>{255, 255, 255}));
+    // Kodak's extended range (Y 255 is 1.3584 times 255 in Kodak's
+    // decoding) maps linearly onto 0..255: neutrals keep their Y.
+    EXPECT_EQ(convert("photoycc", {255, 156, 137}, "rgb709", 3), (std::vector<int>{255, 255, 255}));
     EXPECT_EQ(convert("photoycc", {0, 156, 137}, "rgb709", 3), (std::vector<int>{0, 0, 0}));
-    // A neutral mid grey: R = G = B = 1.3584 * 100.
-    EXPECT_EQ(convert("photoycc", {100, 156, 137}, "rgb709", 3), (std::vector<int>{136, 136, 136}));
-    // A colour by the decoding formulas (bands blue, green, red).
-    const double l = 1.3584 * 90, c1 = 2.2179 * (170 - 156), c2 = 1.8215 * (120 - 137);
+    EXPECT_EQ(convert("photoycc", {100, 156, 137}, "rgb709", 3), (std::vector<int>{100, 100, 100}));
+    // A colour by Kodak's decoding formulas over 1.3584 (bands blue, green, red).
+    const double k = 1.3584, l = 90, c1 = 2.2179 / k * (170 - 156), c2 = 1.8215 / k * (120 - 137);
     const std::vector<int> want = {static_cast<int>(std::floor(l + c1 + 0.5)),
                                    static_cast<int>(std::floor(l - 0.194 * c1 - 0.509 * c2 + 0.5)),
                                    static_cast<int>(std::floor(l + c2 + 0.5))};
