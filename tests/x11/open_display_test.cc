@@ -212,3 +212,49 @@ TEST_F(OpenDisplay, TheCanvasIsInTheColormapWindows)
     EXPECT_EQ(list[0], canvas());
     EXPECT_EQ(list[1], XtWindow(app_shell));
 }
+
+TEST_F(OpenDisplay, JpegAndPhotoCdPicturesOpen)
+{
+    // Flat colour bands survive JPEG coding closely enough to check.
+    std::string ras = write_raster_24(dir + "/for_jpeg.ras", 64, 40, bands_rgb(64, 40));
+    std::string jpg = dir + "/bands.jpg";
+    ASSERT_EQ(std::system(("/usr/bin/convert '" + ras + "' -quality 95 -sampling-factor 1x1 '" + jpg +
+                           "'").c_str()),
+              0);
+    ASSERT_EQ(open(jpg), 0);
+    EXPECT_EQ(title(), "Lumora - bands.jpg");
+    EXPECT_EQ(current_image->type->type, FMT_JFIF);
+    for (int band = 0; band < 8; band++) {
+        unsigned char rgb[3];
+        window_rgb(canvas(), band * 8 + 4, 20, rgb);
+        for (int c = 0; c < 3; c++)
+            EXPECT_NEAR(rgb[c], band_colours[band][c], 12) << "band " << band << " channel " << c;
+    }
+
+    // A Photo CD pack opens at Base by its content, at Base/4 and Base/16
+    // through Open As.
+    std::string pcd = dir + "/pack.pcd";
+    ASSERT_EQ(std::system(("/usr/bin/convert -size 384x512 xc:red -size 384x512 xc:blue +append pcd:'" +
+                           pcd + "'").c_str()),
+              0);
+    struct Level {
+        int index, width, height;
+    } levels[] = {{-1, 768, 512}, {FMT_PCD4, 384, 256}, {FMT_PCD16, 192, 128}};
+    for (const Level &l : levels) {
+        ASSERT_EQ(open(pcd, l.index), 0) << l.index;
+        EXPECT_EQ(current_image->width, l.width);
+        EXPECT_EQ(current_image->height, l.height);
+        EXPECT_EQ(title(), "Lumora - pack.pcd");
+    }
+    // Base/16 shows the left half red and the right half blue (as
+    // ImageMagick's coder stores them, a little dim).
+    unsigned char rgb[3];
+    window_rgb(canvas(), 20, 64, rgb);
+    EXPECT_GT(rgb[0], 180);
+    EXPECT_LT(rgb[1], 60);
+    EXPECT_LT(rgb[2], 60);
+    window_rgb(canvas(), 170, 64, rgb);
+    EXPECT_LT(rgb[0], 60);
+    EXPECT_LT(rgb[1], 60);
+    EXPECT_GT(rgb[2], 180);
+}
