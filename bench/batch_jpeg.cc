@@ -17,11 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/paths.h"
 
 extern char **environ;
 
 namespace {
+
+using bench::have;
 
 constexpr int kRuns = 5;
 constexpr double kDecodedMb = 6000.0 * 4000 * 3 / (1024 * 1024);
@@ -55,11 +58,6 @@ Result measure(const std::string &cmd)
             best.peak_mb = mb;
     }
     return best;
-}
-
-bool have(const char *program)
-{
-    return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 struct Peer {

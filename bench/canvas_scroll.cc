@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/corvat.h"
 #include "app/menus.h"
 #include "app/ui_corvat.h"
@@ -79,12 +80,6 @@ void make_picture(const std::string &path, int w, int h)
         }
         out.write(reinterpret_cast<char *>(row.data()), static_cast<std::streamsize>(row.size()));
     }
-}
-
-double memcpy_time(size_t bytes)
-{
-    std::vector<unsigned char> a(bytes, 1), b(bytes);
-    return best_of(5, [&] { std::memcpy(b.data(), a.data(), bytes); });
 }
 
 void press(Widget w)
@@ -177,7 +172,7 @@ int main()
             best = std::min(best, best_of(1, s.run));
             bytes = static_cast<size_t>(current_image->width) * current_image->height * 3;
         }
-        double copy = memcpy_time(bytes);
+        double copy = bench::memcpy_time(bytes);
         std::printf("  %-12s  %8.4f s   memcpy of the view %8.4f s   %.2fx (target %.0fx)\n", s.name,
                     best, copy, best / copy, s.target);
     }

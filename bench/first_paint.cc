@@ -25,11 +25,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/paths.h"
 
 extern char **environ;
 
 namespace {
+
+using bench::have;
 
 using Clock = std::chrono::steady_clock;
 
@@ -103,12 +106,6 @@ Result measure(Display *d, const std::vector<std::string> &argv)
     int status;
     waitpid(pid, &status, 0);
     return r;
-}
-
-bool have(const char *program)
-{
-    std::string cmd = std::string("command -v ") + program + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0;
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/corvat.h"
 #include "formats/gif.h"
 #include "image/display.h"
@@ -26,6 +27,8 @@
 #include "image/vela_iface.h"
 
 namespace {
+
+using bench::run;
 
 constexpr int kWidth = 6000, kHeight = 4000, kRuns = 5;
 
@@ -40,12 +43,6 @@ double best_of(const std::function<void()> &f)
         best = std::min(best, s);
     }
     return best;
-}
-
-void run(const std::string &cmd)
-{
-    if (std::system(cmd.c_str()) != 0)
-        std::fprintf(stderr, "bench_gif: failed: %s\n", cmd.c_str());
 }
 
 // A photo-like picture: smooth shading over a few large shapes with a

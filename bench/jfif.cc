@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/corvat.h"
 #include "formats/jfif.h"
 #include "image/image.h"
@@ -19,30 +20,9 @@
 
 namespace {
 
-double best_of(int runs, const std::function<void()> &f)
-{
-    double best = 1e30;
-    for (int i = 0; i < runs; i++) {
-        auto t0 = std::chrono::steady_clock::now();
-        f();
-        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        best = std::min(best, s);
-    }
-    return best;
-}
-
-bool run(const std::string &cmd)
-{
-    if (std::system(cmd.c_str()) == 0)
-        return true;
-    std::fprintf(stderr, "bench: failed: %s\n", cmd.c_str());
-    return false;
-}
-
-bool have(const char *program)
-{
-    return std::system(("command -v " + std::string(program) + " >/dev/null").c_str()) == 0;
-}
+using bench::best_of;
+using bench::run;
+using bench::have;
 
 // Writes a photo-like PPM: smooth colour fields with waves and grain, so
 // that the JPEG has the detail of a photograph and not of a flat drawing.

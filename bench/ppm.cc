@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/corvat.h"
 #include "formats/ppm.h"
 #include "image/image.h"
@@ -20,23 +21,8 @@
 
 namespace {
 
-double best_of(int runs, const std::function<void()> &f)
-{
-    double best = 1e30;
-    for (int i = 0; i < runs; i++) {
-        auto t0 = std::chrono::steady_clock::now();
-        f();
-        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        best = std::min(best, s);
-    }
-    return best;
-}
-
-void run(const std::string &cmd)
-{
-    if (std::system(cmd.c_str()) != 0)
-        std::fprintf(stderr, "bench: failed: %s\n", cmd.c_str());
-}
+using bench::best_of;
+using bench::run;
 
 // Writes a photo-like raw portable map: gradients with noise, samples up
 // to maxval, channels 3 (PPM) or 1 (PGM).

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "app/corvat.h"
 #include "app/paths.h"
 #include "formats/rast.h"
@@ -23,23 +24,8 @@
 
 namespace {
 
-double best_of(int runs, const std::function<void()> &f)
-{
-    double best = 1e30;
-    for (int i = 0; i < runs; i++) {
-        auto t0 = std::chrono::steady_clock::now();
-        f();
-        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        best = std::min(best, s);
-    }
-    return best;
-}
-
-void run(const std::string &cmd)
-{
-    if (std::system(cmd.c_str()) != 0)
-        std::fprintf(stderr, "bench: failed: %s\n", cmd.c_str());
-}
+using bench::best_of;
+using bench::run;
 
 // Writes a photo-like 24-bit raster file: smooth gradients with noise, so
 // that run-length encoding has both runs and literals to do.

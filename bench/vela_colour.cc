@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 
+#include "bench_support.h"
 #include "vela.h"
 
 namespace {
@@ -25,16 +26,7 @@ constexpr int kWidth = 6000, kHeight = 4000, kRuns = 5;
 // Returns the best of kRuns timings of f, in milliseconds.
 double best_ms(const std::function<void()> &f)
 {
-    double best = 1e30;
-    for (int run = 0; run < kRuns; ++run) {
-        auto t0 = std::chrono::steady_clock::now();
-        f();
-        auto t1 = std::chrono::steady_clock::now();
-        double ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
-        if (ms < best)
-            best = ms;
-    }
-    return best;
+    return bench::best_of(kRuns, f) * 1e3;
 }
 
 [[noreturn]] void die(const char *what)
@@ -46,18 +38,7 @@ double best_ms(const std::function<void()> &f)
 // Returns the best memcpy time of n bytes between two touched buffers.
 double memcpy_ms(size_t n)
 {
-    auto *a = static_cast<unsigned char *>(std::malloc(n));
-    auto *b = static_cast<unsigned char *>(std::malloc(n));
-    if (!a || !b)
-        die("malloc");
-    std::memset(a, 1, n);
-    std::memset(b, 2, n);
-    double ms = best_ms([&] { std::memcpy(b, a, n); });
-    if (b[n / 2] != 1)
-        die("memcpy check");
-    std::free(a);
-    std::free(b);
-    return ms;
+    return bench::memcpy_time(n, kRuns) * 1e3;
 }
 
 // Returns a new w x h 3-band image of smooth gradients, a few hard-edged

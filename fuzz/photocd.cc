@@ -13,17 +13,13 @@
 #include "formats/photocd.h"
 #include "image/image.h"
 #include "image/vela_iface.h"
+#include "fuzz_support.h"
 
 namespace {
 
 constexpr size_t k4BaseOffset = 0xc2000;
 // Where a pack may end, by the size class of the first byte.
 constexpr size_t kEnds[8] = {0x900, 0x2000, 0xb000, 0xb7ff, 0x30000, 0xbffff, 0xc0000, 0};
-
-int quiet(VelaError *)
-{
-    return 1;
-}
 
 // Returns the fixed part of every pack: header sectors and the three
 // stored pictures.
@@ -43,12 +39,7 @@ const std::vector<char> &pack_head()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static bool ready = [] {
-        prog = pre_init_prog();
-        return vela_open_for_display() == 0 &&
-               vela_install_error_handler(image_display->state, quiet) == 1;
-    }();
-    if (!ready || size < 1 || size > (1 << 20))
+    if (!fuzz::ready(true) || size < 1 || size > fuzz::kMaxInput)
         return 0;
     const unsigned mode = data[0];
     std::vector<char> pack = pack_head();
@@ -61,9 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     else
         pack.insert(pack.end(), data + 1, data + size);
     static const int codes[4] = {FMT_PCD16, FMT_PCD4, FMT_PCD, FMT_PCD4BASE};
-    ImageRec *image = init_image("fuzz.pcd", "fuzz.pcd", static_cast<int>(pack.size()),
-                                 &all_types[codes[mode & 3]], pack.data());
-    photocd_load(image);
-    destroy_image(image);
+    fuzz::load(pack.data(), pack.size(), "fuzz.pcd", codes[mode & 3], photocd_load);
     return 0;
 }

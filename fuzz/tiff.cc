@@ -17,6 +17,7 @@
 #include "formats/tiff.h"
 #include "image/image.h"
 #include "image/vela_iface.h"
+#include "fuzz_support.h"
 
 namespace {
 
@@ -95,16 +96,8 @@ bool small_enough(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static bool ready = [] {
-        prog = pre_init_prog();
-        return vela_open_for_display() == 0;
-    }();
-    if (!ready || size > (1 << 20) || !small_enough(data, size))
+    if (!fuzz::ready() || size > fuzz::kMaxInput || !small_enough(data, size))
         return 0;
-    std::vector<char> bytes(data, data + size);
-    ImageRec *image =
-        init_image("fuzz.tif", "fuzz.tif", static_cast<int>(size), &all_types[1], bytes.data());
-    tiff_load(image);
-    destroy_image(image);
+    fuzz::load(data, size, "fuzz.tif", FMT_TIFF, tiff_load);
     return 0;
 }

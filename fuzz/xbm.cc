@@ -16,20 +16,14 @@
 #include "formats/xv.h"
 #include "image/image.h"
 #include "image/vela_iface.h"
+#include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static bool ready = [] {
-        prog = pre_init_prog();
-        return vela_open_for_display() == 0;
-    }();
-    if (!ready || size > (1 << 20))
+    if (!fuzz::ready() || size > fuzz::kMaxInput)
         return 0;
     std::vector<char> bytes(data, data + size);
-    ImageRec *image = init_image("fuzz.xbm", "fuzz.xbm", static_cast<int>(size),
-                                 &all_types[FMT_XBM], bytes.data());
-    xbm_load(image);
-    destroy_image(image);
+    fuzz::load(data, size, "fuzz.xbm", FMT_XBM, xbm_load);
 
     XbmBitmap bm;
     if (!xbm_parse(bytes.data(), bytes.size(), &bm))

@@ -13,6 +13,7 @@
 #include "formats/xv.h"
 #include "image/image.h"
 #include "image/vela_iface.h"
+#include "fuzz_support.h"
 
 // libXpm 3.5.12 leaks on some malformed files (the colour entry it was
 // reading, the index tables of two-character pixels); later releases fix
@@ -24,17 +25,10 @@ extern "C" const char *__lsan_default_suppressions()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static bool ready = [] {
-        prog = pre_init_prog();
-        return vela_open_for_display() == 0;
-    }();
-    if (!ready || size > (1 << 20))
+    if (!fuzz::ready() || size > fuzz::kMaxInput)
         return 0;
     std::vector<char> bytes(data, data + size);
-    ImageRec *image = init_image("fuzz.xpm", "fuzz.xpm", static_cast<int>(size),
-                                 &all_types[FMT_XPM], bytes.data());
-    xpm_load(image);
-    destroy_image(image);
+    fuzz::load(data, size, "fuzz.xpm", FMT_XPM, xpm_load);
 
     // Where the scanner finds small values, libXpm must find the same.
     XpmValues v;

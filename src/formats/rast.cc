@@ -442,35 +442,54 @@ int rast_save(ImageRec *image)
     int ncolors = with_map ? (image->ncolors < 256 ? image->ncolors : 256) : 0;
 
     std::vector<unsigned char> line(linelen);
-    RleEncoder stream(encoded ? linelen * static_cast<size_t>(height) : 0);
-    bool ok = true;
-    if (encoded) {
-        for (int y = 0; y < height; y++) {
-            file_line(data + static_cast<ptrdiff_t>(y) * row_stride, width, depth, pixel_stride,
-                      linelen, line.data());
-            stream.feed(line.data(), linelen);
-        }
-        stream.finish();
-    }
     unsigned char header[32];
     uint32_t words[8] = {RAS_MAGIC,
                          static_cast<uint32_t>(width),
                          static_cast<uint32_t>(height),
                          static_cast<uint32_t>(depth),
-                         static_cast<uint32_t>(encoded ? stream.size() : linelen * height),
+                         static_cast<uint32_t>(linelen * height),
                          static_cast<uint32_t>(encoded ? RT_BYTE_ENCODED : RT_STANDARD),
                          static_cast<uint32_t>(with_map ? RMT_EQUAL_RGB : RMT_NONE),
                          static_cast<uint32_t>(3 * ncolors)};
     for (int i = 0; i < 8; i++)
         put_word(header + 4 * i, words[i]);
     FILE *fp = out.fp();
-    ok = sn_fwrite(fp, header, sizeof header);
+    bool ok = sn_fwrite(fp, header, sizeof header);
     if (ok && with_map)
         ok = sn_fwrite(fp, image->red, static_cast<size_t>(ncolors)) &&
              sn_fwrite(fp, image->green, static_cast<size_t>(ncolors)) &&
              sn_fwrite(fp, image->blue, static_cast<size_t>(ncolors));
     if (ok && encoded) {
-        ok = sn_fwrite(fp, stream.data(), stream.size());
+        // The stream goes out in pieces as it is made, each sent on to the
+        // disk at once: the final sync then has little left to wait for,
+        // and no buffer of the whole stream is needed.  Its length goes
+        // into the header at the end.
+        constexpr size_t kPiece = size_t{4} << 20;
+        RleEncoder stream;
+        uint64_t total = 0;
+        auto drain = [&] {
+            total += stream.size();
+            bool written = sn_fwrite(fp, stream.data(), stream.size());
+            stream.clear();
+            out.start_writeback();
+            return written;
+        };
+        for (int y = 0; ok && y < height; y++) {
+            file_line(data + static_cast<ptrdiff_t>(y) * row_stride, width, depth, pixel_stride,
+                      linelen, line.data());
+            stream.feed(line.data(), linelen);
+            if (stream.size() >= kPiece)
+                ok = drain();
+        }
+        if (ok) {
+            stream.finish();
+            ok = drain() && total <= UINT32_MAX;
+        }
+        if (ok) {
+            unsigned char length[4];
+            put_word(length, static_cast<uint32_t>(total));
+            ok = std::fseek(fp, 16, SEEK_SET) == 0 && sn_fwrite(fp, length, sizeof length);
+        }
     } else if (ok && linelen == static_cast<size_t>(row_stride) && !(depth == 24 && pixel_stride > 3)) {
         ok = sn_fwrite(fp, data, linelen * static_cast<size_t>(height));
     } else {

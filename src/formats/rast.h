@@ -38,6 +38,9 @@ public:
     void finish();
     const unsigned char *data() const { return buf_.get(); }
     size_t size() const { return pos_; }
+    // Forgets the bytes written so far (the caller has taken them); a run
+    // still open stays for the next feed or finish.
+    void clear() { pos_ = 0; }
 
 private:
     void reserve(size_t n);

@@ -1,6 +1,7 @@
 // savefile.cc - temporary-file-and-rename writing.
 #include "formats/savefile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +38,12 @@ SafeFile::~SafeFile()
         std::fclose(fp_);
     if (!committed_ && !temp_.empty())
         unlink(temp_.c_str());
+}
+
+void SafeFile::start_writeback()
+{
+    if (fp_ != nullptr && std::fflush(fp_) == 0)
+        sync_file_range(fileno(fp_), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 void SafeFile::close_stream()

@@ -21,6 +21,10 @@ public:
     FILE *fp() { return fp_; }
     // The temporary file's path, for writers that open it themselves.
     const char *temp_path() const { return temp_.c_str(); }
+    // Starts writing what has been written so far out to the disk, so that
+    // the sync of commit() has less to wait for.  Only a hint: errors show
+    // at commit().
+    void start_writeback();
     // Closes the stream so that another library can write the path.
     void close_stream();
     // Flushes, syncs and renames over the target, keeping the target's
