@@ -374,7 +374,10 @@ void parse_args(ProgRec *p, AppResources *r, int argc, char **argv)
                 std::fputs(catmsg(2, 7, "Unknown image type specified.\n"), stderr);
                 r->out_format = FMT_TIFF;
             }
-            r->out_file = xstrdup(colon + 1);
+            // The name after the prefix, kept for the program's life.
+            static std::string name;
+            name = colon + 1;
+            r->out_file = name.data();
         } else {
             r->out_format = FMT_TIFF;
         }

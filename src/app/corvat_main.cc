@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <strings.h>
 #include <vector>
@@ -124,7 +125,11 @@ void read_resources_without_display(int *argc, char **argv, AppResources *r)
         void *field = base + res.resource_offset;
         if (std::strcmp(res.resource_type, XtRString) == 0) {
             const char *v = text != nullptr ? text : static_cast<const char *>(res.default_addr);
-            *static_cast<char **>(field) = v != nullptr ? strdup(v) : nullptr;
+            // The strings live as long as the program, as Xt's would.
+            static std::deque<std::string> strings;
+            if (v != nullptr)
+                strings.emplace_back(v);
+            *static_cast<char **>(field) = v != nullptr ? strings.back().data() : nullptr;
             continue;
         }
         bool ok = false;

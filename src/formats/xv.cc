@@ -506,7 +506,7 @@ bool xpm_sizes_fit(const XpmValues &v, size_t text_length)
 bool xpm_read_checked(ImageRec *image, std::string *text, XpmValues *v)
 {
     return read_input(image, text) && xpm_scan_values(text->data(), text->size(), v) &&
-           xpm_sizes_fit(*v, text->size());
+           xpm_sizes_fit(*v, text->size()) && xpm_strings_complete(text->data(), text->size());
 }
 
 // --- XPM without a display ---------------------------------------------------------
@@ -1396,12 +1396,17 @@ bool x_colour_rgb(const char *colour, uint32_t *rgb)
     return true;
 }
 
-bool xpm_scan_values(const char *text, size_t length, XpmValues *values)
+namespace {
+
+// Reads the header and the values as libXpm's parser does; cur is left
+// after the values, and *xpm1 says whether the text is of the first XPM
+// format.
+bool scan_values(const char *text, size_t length, XpmValues *values, XpmCursor &cur, bool *xpm1_out)
 {
     if (text == nullptr || length == 0)
         return false;
     const void *nul = std::memchr(text, '\0', length);
-    XpmCursor cur{text, nul != nullptr ? static_cast<const char *>(nul) : text + length};
+    cur = XpmCursor{text, nul != nullptr ? static_cast<const char *>(nul) : text + length};
 
     // xpmParseHeader: "#define <name>_format" (XPM 1), or a second word
     // "XPM" (XPM 3, C syntax) or "XPM2" and a type word.
@@ -1473,7 +1478,45 @@ bool xpm_scan_values(const char *text, size_t length, XpmValues *values)
         return false;
     }
     *values = v;
+    *xpm1_out = xpm1;
     return true;
+}
+
+} // namespace
+
+bool xpm_scan_values(const char *text, size_t length, XpmValues *values)
+{
+    XpmCursor cur{nullptr, nullptr};
+    bool xpm1 = false;
+    return scan_values(text, length, values, cur, &xpm1);
+}
+
+bool xpm_strings_complete(const char *text, size_t length)
+{
+    XpmCursor cur{nullptr, nullptr};
+    XpmValues v;
+    bool xpm1 = false;
+    if (!scan_values(text, length, &v, cur, &xpm1))
+        return false;
+    // The first format keeps its colours and pixels in other declarations;
+    // libXpm reads those with its own checks.
+    if (xpm1)
+        return true;
+    // Every colour and pixel string must begin and end inside the text:
+    // libXpm's parser reads past the end of a buffer that stops sooner.
+    uint64_t strings = uint64_t{v.ncolors} + v.height;
+    for (uint64_t i = 0; i < strings && !cur.failed; i++)
+        next_string(cur);
+    if (cur.failed)
+        return false;
+    // The last string's end; a line of the plain XPM2 format may end the
+    // text instead (libXpm stops at the NUL after it).
+    if (cur.eos != '\0' && cur.eos != '\n') {
+        int c;
+        while ((c = cur.get()) != 0 && c != cur.eos) {
+        }
+    }
+    return !cur.failed;
 }
 
 bool xbm_parse(const char *text, size_t length, XbmBitmap *bitmap)

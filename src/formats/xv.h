@@ -38,6 +38,10 @@ struct XpmValues {
 // Returns false when there are none, or when the text is one libXpm might
 // read otherwise (a word too long, bytes outside ASCII before the values).
 bool xpm_scan_values(const char *text, size_t length, XpmValues *values);
+// True when every colour and pixel string the values call for begins and
+// ends inside the text (read up to its first NUL), as libXpm's parser,
+// which reads past the end of a shorter buffer, needs.
+bool xpm_strings_complete(const char *text, size_t length);
 
 // An XBM picture: rows of (width + 7) / 8 bytes, leftmost pixel in the
 // least significant bit, as the file stores them; 1 is black.

@@ -9,6 +9,7 @@
 #include <Xm/ScrollBar.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -318,8 +319,14 @@ void fit_frame_to_image(ImageRec *image)
 {
     if (base == nullptr || image == nullptr)
         return;
-    Dimension min_w = dim(base->shell, XmNminWidth), max_w = dim(base->shell, XmNmaxWidth);
-    Dimension min_h = dim(base->shell, XmNminHeight), max_h = dim(base->shell, XmNmaxHeight);
+    // The shell's size limits are ints, unset (negative) when there is none.
+    auto limit = [](const char *resource, int unset) {
+        int v = -1;
+        XtVaGetValues(base->shell, resource, &v, nullptr);
+        return v < 0 ? unset : v;
+    };
+    int min_w = limit(XmNminWidth, 1), max_w = limit(XmNmaxWidth, INT_MAX);
+    int min_h = limit(XmNminHeight, 1), max_h = limit(XmNmaxHeight, INT_MAX);
     // What surrounds the scrolled window: the form's sides, the menu bar,
     // tool bar and footers.
     int side = dim(base->shell, XmNwidth) - dim(base->scrolled_window, XmNwidth);
@@ -328,8 +335,8 @@ void fit_frame_to_image(ImageRec *image)
     int allowance = base->scrollbar_allowance;
     int w = side + border + image->width + allowance;
     int h = frame + border + image->height + allowance;
-    w = std::clamp(w, static_cast<int>(min_w), std::max<int>(min_w, max_w));
-    h = std::clamp(h, static_cast<int>(min_h), std::max<int>(min_h, max_h));
+    w = std::clamp(w, min_w, std::max(min_w, max_w));
+    h = std::clamp(h, min_h, std::max(min_h, max_h));
     // Without a scroll bar there is no need for its room.
     if (h != max_h && w != max_w && w - allowance >= min_w)
         w -= allowance;

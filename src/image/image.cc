@@ -2,6 +2,7 @@
 #include "image/image.h"
 
 #include <cstdio>
+#include <iterator>
 #include <cstdlib>
 #include <cstring>
 
@@ -146,11 +147,16 @@ void destroy_image(ImageRec *image)
     std::free(image->saved_red);
     std::free(image->saved_green);
     std::free(image->saved_blue);
+    // The colour picture a grey conversion keeps for its undoing goes too.
     VelaImage *images[] = {image->orig_image, image->view_image, image->spare_image,
-                           image->display_image};
-    for (VelaImage *img : images)
-        if (img != nullptr)
-            vela_destroy(img);
+                           image->display_image, image->colour_image};
+    for (size_t i = 0; i < std::size(images); i++) {
+        bool seen = false;
+        for (size_t j = 0; j < i; j++)
+            seen = seen || images[j] == images[i];
+        if (images[i] != nullptr && !seen)
+            vela_destroy(images[i]);
+    }
     if (image->data_owned)
         std::free(image->data);
     if (image->cmap != 0 && !is_postscript(image->type) && image_display != nullptr &&

@@ -107,7 +107,7 @@ TEST(MainWindow, ToolBarAndFooters)
     EXPECT_FALSE(XtIsSensitive(XtNameToWidget(base->main_window, "*PgFwdButton")));
     EXPECT_EQ(label_of(XtNameToWidget(base->main_window, "*PageLabel")), "Page");
     // The window never grows past the screen.
-    Dimension max_w = 0, max_h = 0;
+    int max_w = 0, max_h = 0; // the shell's limits are ints
     XtVaGetValues(app_shell, XmNmaxWidth, &max_w, XmNmaxHeight, &max_h, nullptr);
     EXPECT_EQ(max_w, WidthOfScreen(XtScreen(app_shell)) - 30);
     EXPECT_EQ(max_h, HeightOfScreen(XtScreen(app_shell)) - 30);

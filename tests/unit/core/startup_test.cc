@@ -19,6 +19,7 @@ protected:
     {
         if (prog == nullptr)
             prog = pre_init_prog();
+        std::free(prog->directory);
         prog->directory = strdup("/home/someone");
         prog->timeout = 60;
         std::memset(&res, 0, sizeof res);
@@ -52,7 +53,8 @@ TEST_F(Startup, TypePrefixesIgnoreCase)
 
 TEST_F(Startup, RelativeInputIsCompletedWithTheCurrentDirectory)
 {
-    res.in_file = strdup("pics/a.gif");
+    static char name1[] = "pics/a.gif";
+    res.in_file = name1;
     char *path = parse_input_filename(prog, &res);
     EXPECT_STREQ(path, "/home/someone/pics/a.gif");
     EXPECT_STREQ(prog->directory, "/home/someone");
@@ -61,14 +63,16 @@ TEST_F(Startup, RelativeInputIsCompletedWithTheCurrentDirectory)
 
 TEST_F(Startup, AbsoluteInputMovesTheChoosersToItsFolder)
 {
-    res.in_file = strdup("/usr/share/missing.gif");
+    static char name2[] = "/usr/share/missing.gif";
+    res.in_file = name2;
     char *path = parse_input_filename(prog, &res);
     EXPECT_STREQ(path, "/usr/share/missing.gif");
     EXPECT_STREQ(prog->directory, "/usr/share");
     std::free(path);
 
     // A folder that does not exist leaves the current directory alone.
-    res.in_file = strdup("/no/such/folder/x.gif");
+    static char name3[] = "/no/such/folder/x.gif";
+    res.in_file = name3;
     path = parse_input_filename(prog, &res);
     EXPECT_STREQ(prog->directory, "/usr/share");
     std::free(path);
@@ -95,7 +99,8 @@ TEST_F(Startup, WindowManagerCommand)
 {
     char arg0[] = "orvimage";
     char *argv[] = {arg0, nullptr};
-    res.in_file = strdup("picture.gif");
+    static char name4[] = "picture.gif";
+    res.in_file = name4;
     parse_compile_wm_command(prog, &res, argv);
     EXPECT_EQ(split(prog->wm_command, prog->wm_command_len),
               (std::vector<std::string>{"orvimage", "picture.gif"}));

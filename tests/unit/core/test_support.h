@@ -20,6 +20,7 @@ inline void ensure_program()
 {
     if (prog == nullptr) {
         prog = pre_init_prog();
+        std::free(prog->directory);
         prog->directory = strdup("/tmp");
     }
     if (image_display == nullptr || image_display->state == nullptr) {

@@ -155,10 +155,11 @@ std::string read_text(const std::string &path)
     return std::string(b.begin(), b.end());
 }
 
-// libXpm's own values for a text, or false when it refuses it.
+// libXpm's own values for a text, or false when it refuses it.  Its parser
+// reads past the NUL of some damaged texts: the copy has room for that.
 bool libxpm_values(const std::string &text, XpmValues *v)
 {
-    std::string copy = text;
+    std::string copy = text + std::string(4096, '\0');
     XpmImage xi;
     std::memset(&xi, 0, sizeof xi);
     if (XpmCreateXpmImageFromBuffer(copy.data(), &xi, nullptr) < 0)
@@ -729,4 +730,18 @@ TEST_F(Xv, AFailedSaveLeavesTheOldFile)
     EXPECT_EQ(save(img, path), 0);
     EXPECT_NE(read_bytes(path).size(), 3u);
     destroy_image(img);
+}
+
+TEST_F(Xv, TextsCutBeforeTheirLastStringAreRefusedBeforeLibXpmReadsThem)
+{
+    // libXpm's parser reads past the end of such buffers; they never reach it.
+    const std::string whole = "/* XPM */\nstatic char *a[] = {\n\"2 2 2 1\",\n\"  c red\",\n"
+                              "\". c blue\",\n\" .\",\n\". \"\n};\n";
+    EXPECT_TRUE(xpm_strings_complete(whole.data(), whole.size()));
+    size_t last_quote = whole.rfind('"');
+    for (size_t cut = whole.find("\"2 2") + 9; cut <= last_quote; cut++)
+        EXPECT_FALSE(xpm_strings_complete(whole.data(), cut)) << "cut at " << cut;
+    const std::string plain = "! XPM2\n2 2 2 1\n  c red\n. c blue\n .\n. ";
+    EXPECT_TRUE(xpm_strings_complete(plain.data(), plain.size()));
+    EXPECT_FALSE(xpm_strings_complete(plain.data(), plain.find(". c")));
 }
